@@ -1,0 +1,7 @@
+#pragma once
+
+#include "platform/win32.h"
+
+// The process entry: takes no arguments and never returns.
+extern "C" void WINAPI ProgramEntry();
+INT_PTR CALLBACK PlayerDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

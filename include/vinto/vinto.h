@@ -1,0 +1,57 @@
+/* vinto: a tiny, exact XM (Extended Module) player and replay library.
+ *
+ * The host-facing operations. Usable from C and C++. Counts of audio are in
+ * frames (one left and one right value); positions are reported for the block
+ * that is being heard. Failure is reported by NULL, false or 0 only. */
+#ifndef VINTO_VINTO_H
+#define VINTO_VINTO_H
+
+#include <stdint.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A loaded song; its layout is internal to the engine. */
+typedef struct Module Module;
+
+/* File callbacks through which the loader reads a module. */
+typedef void* (*FileOpenCallback)(const char* name);            /* NULL on failure */
+typedef void (*FileCloseCallback)(void* stream);
+typedef uint32_t (*FileReadCallback)(uint8_t* buffer, uint32_t size, void* stream); /* bytes copied */
+typedef void (*FileSeekCallback)(void* stream, int32_t offset, uint8_t origin);     /* origin 0 start, 1 current, 2 end */
+typedef int32_t (*FileTellCallback)(void* stream);              /* position from the start in bytes */
+
+/* Installs all five callbacks, or clears the whole table when any one is NULL. */
+void SetFileIo(FileOpenCallback open, FileCloseCallback close, FileReadCallback read,
+               FileSeekCallback seek, FileTellCallback tell);
+
+/* Optional supplier of sample data during loading: fills buffer (zeroed, 2 x length + 16 bytes)
+ * with byte_count bytes of plain signed PCM of the given width (8 or 16, little-endian). */
+typedef void (*SampleLoader)(uint8_t* buffer, uint32_t byte_count, uint32_t bits,
+                             int32_t instrument_index, uint32_t sample_index);
+
+/* Loads the XM module `name` through the file callbacks; sample_loader may be NULL.
+ * Returns NULL when the file cannot be opened, is not an XM module or is refused. */
+Module* LoadModule(const char* name, SampleLoader sample_loader);
+
+/* Why the last LoadModule returned NULL, as a short constant English text
+ * ("cannot open the file", "not an XM module", "too many channels (at most 32)", ...);
+ * "" after a successful load. */
+const char* GetLoadError(void);
+
+/* Stops playback if any and releases the module. Returns false for a NULL module. */
+bool FreeModule(Module* module);
+
+/* Ends playback or offline rendering in progress and releases the output's
+ * buffers and device. The module is only tested for NULL (then false). */
+bool StopPlayback(Module* module);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,50 @@
+// Voices and the floating-point voice mixer.
+#pragma once
+
+#include <stdint.h>
+
+#include "module/module.h"
+
+constexpr int VOICE_COUNT = 256;
+constexpr int MIXED_VOICE_COUNT = 64;
+constexpr int VOICE_TWIN_OFFSET = 32;
+constexpr int32_t DIRECTION_FORWARD = 1;
+constexpr int32_t DIRECTION_BACKWARD = 2;
+
+// 1/255 rounded to single precision (slightly above 1/255).
+constexpr float GAIN_UNIT = 1.0f / 255.0f;
+
+// Positions and steps are unsigned 32.32 fixed point: an integer part and a
+// fraction in units of 2^-32. Gains are on a scale where 255 is full.
+struct Voice {
+    int32_t index;       // own slot in VoicePool, 0..255
+    int32_t volume;      // at most 127 in range
+    int32_t pan;         // 0..255
+    Sample* sample;      // not owned; null = inactive
+    int32_t left_gain;   // target gain of the first (left) value of a frame
+    int32_t right_gain;  // target gain of the second (right) value
+    uint32_t position;           // integer part of the play position
+    uint32_t position_fraction;  // units of 2^-32
+    uint32_t step_fraction;      // units of 2^-32
+    uint32_t step_integer;
+    int32_t direction;           // DIRECTION_FORWARD; anything else is backward
+    int32_t planned_left_gain;   // left_gain the running ramp was planned for
+    int32_t planned_right_gain;
+    int32_t current_left_gain;   // applied gain x 256
+    int32_t current_right_gain;
+    float left_step;             // applied gain factor change per ramp frame
+    float right_step;
+    int32_t ramp_frames_left;    // 0 = no ramp running
+};
+
+extern Voice VoicePool[VOICE_COUNT];
+
+// Set by the playback start: 128 frames and 1/128 at 44100 Hz.
+extern int32_t ramp_length;
+extern float inverse_ramp_length;
+
+void ResetVoicePool();
+
+// Adds frames frames of every active voice among slots 0..63, in slot order,
+// into out (interleaved float stereo). Does nothing for frames below 1.
+void MixVoices(float* out, int32_t frames);

@@ -1,0 +1,112 @@
+// The in-memory song: plain records created zero-filled by the XM loader.
+// Song data never changes after loading; only the playback fields of Module move.
+#pragma once
+
+#include <stdint.h>
+
+#include "vinto/vinto.h"
+
+constexpr int MAX_INSTRUMENT_SAMPLES = 16;
+constexpr int KEYMAP_NOTES = 96;
+constexpr int ORDER_TABLE_SIZE = 256;
+constexpr int ENVELOPE_POINTS = 20;       // room in the record
+constexpr int FILE_ENVELOPE_POINTS = 12;  // what an XM file supplies
+constexpr uint8_t KEY_OFF_NOTE = 255;
+constexpr uint8_t LOOP_NONE = 1;
+constexpr uint8_t LOOP_FORWARD = 2;
+constexpr uint8_t LOOP_BIDI = 4;
+constexpr uint8_t ENVELOPE_ON = 1;
+constexpr uint8_t ENVELOPE_SUSTAIN = 2;
+constexpr uint8_t ENVELOPE_LOOP = 4;
+constexpr uint16_t MODULE_LINEAR_FREQUENCY = 1;
+
+struct PatternCell {
+    uint8_t note;        // 0 none, 1..96 semitones (1 lowest), KEY_OFF_NOTE; others as the file gives them
+    uint8_t instrument;  // 0 none, 1..128 (1-based, may exceed instrument_count)
+    uint8_t volume;      // volume-column byte as stored
+    uint8_t effect;      // effect number as stored
+    uint8_t param;       // effect parameter as stored
+};
+
+struct Pattern {
+    int32_t row_count;
+    PatternCell* cells;  // row_count x channel_count, row-major; owned
+};
+
+struct EnvelopePoint {
+    uint16_t tick;   // ticks from the envelope's start
+    uint16_t value;  // 0..64
+};
+
+struct Sample {
+    int16_t* data;         // length + 8 entries (plus one zero entry in front of data[0]); null when length is 0
+    uint32_t length;       // frames, below 2^31
+    uint32_t loop_start;   // frames
+    uint32_t loop_length;  // frames; equals length when the sample does not loop
+    uint8_t volume;        // default volume 0..64
+    int8_t finetune;       // -128..127
+    uint32_t pan;          // default panning 0..255
+    uint8_t bits;          // 8 or 16 while loading; 16 for every sample with data afterwards
+    uint8_t loop_mode;     // LOOP_NONE, LOOP_FORWARD or LOOP_BIDI (0 only in EmptySample)
+    int8_t relative_note;  // semitones added to the played note
+};
+
+struct Instrument {
+    int32_t sample_count;                           // 0..MAX_INSTRUMENT_SAMPLES
+    Sample* samples[MAX_INSTRUMENT_SAMPLES];        // own samples below sample_count, EmptySample above; never null
+    uint8_t keymap[KEYMAP_NOTES];                   // sample slot per note - 1; 16 or more selects EmptySample
+    EnvelopePoint volume_envelope[ENVELOPE_POINTS];
+    EnvelopePoint pan_envelope[ENVELOPE_POINTS];
+    uint8_t volume_point_count;
+    uint8_t pan_point_count;
+    uint8_t volume_sustain;
+    uint8_t volume_loop_start;
+    uint8_t volume_loop_end;
+    uint8_t pan_sustain;
+    uint8_t pan_loop_start;
+    uint8_t pan_loop_end;
+    uint8_t volume_envelope_type;  // ENVELOPE_ON | ENVELOPE_SUSTAIN | ENVELOPE_LOOP
+    uint8_t pan_envelope_type;
+    uint8_t vibrato_type;   // carried, not applied
+    uint8_t vibrato_sweep;  // carried, not applied
+    uint8_t vibrato_depth;  // carried, not applied
+    uint8_t vibrato_rate;   // carried, not applied
+    uint16_t fadeout;       // subtracted per tick from fade_volume after key-off; twice the file's value
+};
+
+struct Module {
+    Pattern* patterns;        // pattern_count records; owned
+    Instrument* instruments;  // instrument_count records; owned
+    int32_t tick_samples_left;  // playback: frames still to render in the current tick
+    int32_t samples_per_tick;   // playback: frames per tick at the current tempo
+    int16_t song_length;        // entries of orders that make up the song, 1..256
+    int16_t restart_position;   // order at which the song continues after its last order
+    int16_t channel_count;      // 1..32
+    int32_t used_pattern_count;  // highest pattern number in the song's orders, plus 1
+    int32_t pattern_count;       // max(patterns stored, used_pattern_count)
+    int16_t instrument_count;
+    uint16_t flags;  // MODULE_LINEAR_FREQUENCY
+    int16_t default_speed;  // ticks per row at song start
+    int16_t default_bpm;    // beats per minute at song start
+    uint8_t orders[ORDER_TABLE_SIZE];
+    uint8_t default_global_volume;  // 64
+    int32_t global_volume;  // playback: 0..64
+    int32_t tick;           // playback: tick within the row, 0 = row tick
+    int32_t speed;          // playback: ticks per row
+    int32_t row;            // playback
+    int32_t order;          // playback: index into orders
+    int32_t next_row;       // playback: row of the next row tick, -1 = none
+    int32_t next_order;     // playback: order of the next row tick, -1 = none
+    uint32_t time_ms;       // playback: song time in milliseconds
+    void (*tick_handler)(Module* module);  // ModuleTick
+    SampleLoader sample_loader;            // null: sample data comes from the file
+};
+
+// Shared placeholders; never released.
+extern Sample EmptySample;
+extern Instrument EmptyInstrument;
+
+bool ParseXm(Module* module, struct FileHandle* handle);
+
+// Records why the current load failed; GetLoadError reports it.
+void SetLoadError(const char* reason);

@@ -1,0 +1,100 @@
+// Test support: builds XM files in memory from a few lines of description and
+// serves them to the loader through memory file callbacks.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "vinto/vinto.h"
+
+namespace xm {
+
+struct Cell {
+    uint8_t note = 0;  // as stored in the file: 97 is key off
+    uint8_t instrument = 0;
+    uint8_t volume = 0;
+    uint8_t effect = 0;
+    uint8_t param = 0;
+};
+
+enum class Packing { Packed, Unpacked, NoData };
+
+struct PatternSpec {
+    int rows = 64;
+    Packing packing = Packing::Packed;
+    std::vector<Cell> cells;  // rows x channels, row-major; filled by the builder when short
+    // Cell of (row, channel); grows the cell list as needed (channels from the song).
+    Cell& At(int row, int channel, int channels);
+};
+
+enum LoopType : uint8_t { NO_LOOP = 0, FORWARD_LOOP = 1, PINGPONG_LOOP = 2 };
+
+struct SampleSpec {
+    std::vector<int16_t> pcm;  // plain values: -128..127 for 8-bit samples
+    bool sixteen_bit = false;
+    uint8_t loop_type = NO_LOOP;  // type byte bits 0-1 (3 also allowed)
+    uint32_t loop_start = 0;      // frames
+    uint32_t loop_length = 0;     // frames
+    uint8_t volume = 64;
+    int8_t finetune = 0;
+    uint8_t pan = 128;
+    int8_t relative_note = 0;
+    // Header values in bytes as written, when a test needs them to disagree with pcm.
+    bool raw_sizes = false;
+    uint32_t raw_length = 0, raw_loop_start = 0, raw_loop_length = 0;
+    uint8_t extra_type_bits = 0;  // OR-ed into the type byte
+};
+
+struct EnvelopeSpec {
+    std::vector<std::pair<uint16_t, uint16_t>> points;  // (tick, value); up to 12 written
+    uint8_t point_count = 0xFF;  // 0xFF: points.size()
+    uint8_t sustain = 0, loop_start = 0, loop_end = 0;
+    uint8_t type = 0;  // ENVELOPE_ON | ENVELOPE_SUSTAIN | ENVELOPE_LOOP
+};
+
+struct InstrumentSpec {
+    std::vector<SampleSpec> samples;
+    int declared_samples = -1;  // sample count written; -1: samples.size()
+    uint8_t keymap[96] = {};
+    EnvelopeSpec volume_envelope;
+    EnvelopeSpec pan_envelope;
+    uint16_t fadeout = 0;  // as in the file (the loader doubles it)
+    uint8_t vibrato_type = 0, vibrato_sweep = 0, vibrato_depth = 0, vibrato_rate = 0;
+    uint32_t header_size = 263;  // counted from the instrument's start; at least 241 for N > 0
+};
+
+struct SongSpec {
+    int channels = 4;
+    std::vector<uint8_t> orders = {0};
+    int song_length = -1;  // -1: orders.size()
+    uint16_t restart_position = 0;
+    uint16_t flags = 1;  // linear frequencies
+    uint16_t speed = 6;
+    uint16_t bpm = 125;
+    uint32_t header_size = 276;
+    std::vector<PatternSpec> patterns;
+    int declared_patterns = -1;  // -1: patterns.size()
+    std::vector<InstrumentSpec> instruments;
+    int declared_instruments = -1;  // -1: instruments.size()
+};
+
+// The bytes of an XM file.
+std::vector<uint8_t> Build(const SongSpec& song);
+
+// A one-instrument, one-sample song with a looping 8-bit square wave: the usual
+// starting point for replay tests.
+SongSpec SimpleSong(int channels = 4, int rows = 64);
+
+// Installs memory file callbacks serving `bytes` (a private copy) under any name.
+void InstallMemoryFile(const std::vector<uint8_t>& bytes);
+
+// Installs the bytes and loads them; null when the loader refuses.
+Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader = nullptr);
+Module* Load(const SongSpec& song, SampleLoader loader = nullptr);
+
+// How many memory streams are open (to check that the loader closes its file).
+int OpenMemoryStreams();
+
+}  // namespace xm

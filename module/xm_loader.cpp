@@ -1,1 +1,564 @@
-// (being written)
+// The XM loader: reads an XM file through the file access table, unpacks its
+// patterns into fixed cells and turns every sample into 16-bit PCM with a
+// guard entry behind its loop. Also the release of a module.
+//
+// The loader reads sequentially and trusts the file's layout, but never its
+// sizes: every read lands in freshly zeroed bytes (a file that ends early reads
+// as zeros), every count is checked or clamped before it sizes an allocation or
+// an index, and all allocations for patterns and samples come out of one budget.
+#include <stdlib.h>
+#include <string.h>
+
+#include "module/file_io.h"
+#include "module/module.h"
+#include "output/output.h"
+#include "replay/replay.h"
+
+Sample EmptySample = {};
+Instrument EmptyInstrument = {};
+
+namespace {
+
+constexpr char XM_IDENTIFICATION[] = "Extended Module: ";
+constexpr uint32_t XM_IDENTIFICATION_SIZE = 17;
+constexpr int32_t XM_HEADER_SIZE_OFFSET = 60;  // header size H; counted from here
+constexpr uint32_t XM_HEADER_BLOCK_SIZE = 264;  // instrument count .. order table
+constexpr uint32_t PATTERN_HEADER_SIZE = 9;     // assumed whatever the file says
+constexpr int32_t NAME_AND_TYPE_SIZE = 23;      // instrument name and type: skipped
+constexpr int32_t SAMPLE_NAME_SIZE = 23;        // reserved byte and sample name: skipped
+constexpr uint32_t ENVELOPE_BYTES = FILE_ENVELOPE_POINTS * 4;
+constexpr uint32_t ENVELOPE_BLOCK_SIZE = 16;   // point counts .. fadeout
+
+constexpr int32_t MAX_LOADED_CHANNELS = MAX_CHANNELS;  // the replay engine's channel slots
+constexpr uint32_t MAX_PATTERN_ROWS = 256;
+constexpr int32_t EMPTY_PATTERN_ROWS = 64;  // a pattern the song names but the file lacks
+constexpr uint32_t MAX_INSTRUMENTS = 32767;  // what instrument_count can hold
+constexpr uint32_t MAX_SAMPLE_FRAMES = 0x7FFFFFFF;
+constexpr uint64_t MAX_MODULE_BYTES = uint64_t(256) << 20;  // patterns and sample data together
+constexpr uint32_t SAMPLE_EXTRA_ENTRIES = 9;  // one zero entry in front, eight behind
+constexpr int16_t FALLBACK_BPM = 125;
+constexpr uint8_t START_GLOBAL_VOLUME = 64;
+constexpr uint16_t MAX_ENVELOPE_VALUE = 64;
+
+constexpr uint8_t CELL_PACKED = 0x80;  // packed cell: bits 0-4 say which fields follow
+constexpr uint8_t XM_KEY_OFF_NOTE = 97;
+constexpr uint8_t MAX_CELL_INSTRUMENT = 128;
+constexpr uint8_t SAMPLE_TYPE_FORWARD = 0x01;
+constexpr uint8_t SAMPLE_TYPE_BIDI = 0x02;
+constexpr uint8_t SAMPLE_TYPE_16_BIT = 0x10;
+
+// ---- why the last load failed -------------------------------------------------
+
+// A small static text: composing a reason must not allocate.
+char load_error[96] = "";
+
+void AppendText(size_t& used, const char* text) {
+    while (*text && used + 1 < sizeof(load_error)) load_error[used++] = *text++;
+    load_error[used] = 0;
+}
+
+void AppendNumber(size_t& used, uint32_t value) {
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    char text[24];
+    for (int i = 0; i < count; i++) text[i] = digits[count - 1 - i];
+    text[count] = 0;
+    AppendText(used, text);
+}
+
+// Every refusal goes through here: records the reason and fails the load.
+bool Refuse(const char* reason) {
+    SetLoadError(reason);
+    return false;
+}
+
+// A reason with the offending number: before, the number, after.
+bool Refuse(const char* before, uint32_t value, const char* after) {
+    size_t used = 0;
+    load_error[0] = 0;
+    AppendText(used, before);
+    AppendNumber(used, value);
+    AppendText(used, after);
+    return false;
+}
+
+bool RefuseTooLarge() { return Refuse("module too large (patterns and samples need more than 256 MiB)"); }
+bool OutOfMemory() { return Refuse("out of memory"); }
+
+// ---- bounded reading ------------------------------------------------------------
+
+struct XmReader {
+    Module* module;
+    FileHandle* file;
+    uint64_t bytes_reserved;  // pattern and sample memory taken from the budget so far
+};
+
+// Zeroes the buffer before reading, so bytes the file lacks read as 0 and no
+// value from an earlier read survives. Returns the bytes actually read.
+uint32_t ReadBlock(XmReader& reader, void* buffer, uint32_t size) {
+    memset(buffer, 0, size);
+    return FileRead(buffer, size, reader.file);
+}
+
+uint16_t Get16(const uint8_t* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
+
+uint32_t Get32(const uint8_t* bytes) {
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+           uint32_t(bytes[3]) << 24;
+}
+
+int16_t AsSigned16(uint16_t value) {
+    return int16_t(value >= 0x8000 ? int32_t(value) - 0x10000 : int32_t(value));
+}
+
+int8_t AsSigned8(uint8_t value) { return int8_t(value >= 0x80 ? int32_t(value) - 0x100 : int32_t(value)); }
+
+uint8_t Read8(XmReader& reader) {
+    uint8_t bytes[1];
+    ReadBlock(reader, bytes, 1);
+    return bytes[0];
+}
+
+uint16_t Read16(XmReader& reader) {
+    uint8_t bytes[2];
+    ReadBlock(reader, bytes, 2);
+    return Get16(bytes);
+}
+
+uint32_t Read32(XmReader& reader) {
+    uint8_t bytes[4];
+    ReadBlock(reader, bytes, 4);
+    return Get32(bytes);
+}
+
+// Positions are computed in 64 bits from stored sizes; one that does not fit the
+// callbacks' 32 bits lands as far as they reach (past any real end), so a huge
+// stored size never wraps around into a seek backwards.
+void SeekTo(XmReader& reader, int64_t position) {
+    if (position < 0) position = 0;
+    if (position > INT32_MAX) position = INT32_MAX;
+    FileSeek(reader.file, int32_t(position), SEEK_FROM_START);
+}
+
+void SkipForward(XmReader& reader, uint32_t count) {
+    while (count > 0) {
+        uint32_t step = count > uint32_t(INT32_MAX) ? uint32_t(INT32_MAX) : count;
+        FileSeek(reader.file, int32_t(step), SEEK_FROM_CURRENT);
+        count -= step;
+    }
+}
+
+// Takes bytes from the module's budget before they are allocated.
+bool Reserve(XmReader& reader, uint64_t bytes) {
+    if (bytes > MAX_MODULE_BYTES - reader.bytes_reserved) return false;
+    reader.bytes_reserved += bytes;
+    return true;
+}
+
+// ---- module header ----------------------------------------------------------------
+
+bool ReadIdentification(XmReader& reader) {
+    uint8_t text[XM_IDENTIFICATION_SIZE];
+    FileSeek(reader.file, 0, SEEK_FROM_START);
+    if (ReadBlock(reader, text, XM_IDENTIFICATION_SIZE) < XM_IDENTIFICATION_SIZE ||
+        memcmp(text, XM_IDENTIFICATION, XM_IDENTIFICATION_SIZE) != 0)
+        return Refuse("not an XM module");
+    return true;
+}
+
+// Reads the header from offset 60 and leaves the file at the first pattern.
+// Returns the number of patterns the file stores.
+bool ReadModuleHeader(XmReader& reader, uint32_t& stored_patterns) {
+    Module& module = *reader.module;
+    FileSeek(reader.file, XM_HEADER_SIZE_OFFSET, SEEK_FROM_START);
+    uint32_t header_size = Read32(reader);
+    uint8_t counts[6];
+    ReadBlock(reader, counts, sizeof(counts));
+    uint32_t song_length = Get16(counts);
+    uint32_t restart_position = Get16(counts + 2);
+    uint32_t channel_count = Get16(counts + 4);
+    stored_patterns = Read16(reader);
+    uint8_t block[XM_HEADER_BLOCK_SIZE];
+    ReadBlock(reader, block, sizeof(block));
+    uint32_t instrument_count = Get16(block);
+
+    if (channel_count == 0) return Refuse("no channels");
+    if (channel_count > uint32_t(MAX_LOADED_CHANNELS))
+        return Refuse("too many channels (", channel_count, ", at most 32)");
+    if (song_length == 0) return Refuse("empty song (song length 0)");
+    if (instrument_count > MAX_INSTRUMENTS)
+        return Refuse("too many instruments (", instrument_count, ", at most 32767)");
+
+    // The order table holds 256 entries; a longer song would play past it.
+    if (song_length > uint32_t(ORDER_TABLE_SIZE)) song_length = ORDER_TABLE_SIZE;
+    // Continuing outside the song could name a pattern that was never built.
+    if (restart_position >= song_length) restart_position = 0;
+
+    module.song_length = int16_t(song_length);
+    module.restart_position = int16_t(restart_position);
+    module.channel_count = int16_t(channel_count);
+    module.instrument_count = int16_t(instrument_count);
+    module.flags = Get16(block + 2);
+    module.default_speed = AsSigned16(Get16(block + 4));
+    module.default_bpm = AsSigned16(Get16(block + 6));
+    // A tempo below 1 gives no finite tick length.
+    if (module.default_bpm < 1) module.default_bpm = FALLBACK_BPM;
+    memcpy(module.orders, block + 8, ORDER_TABLE_SIZE);
+
+    SeekTo(reader, int64_t(XM_HEADER_SIZE_OFFSET) + header_size);
+    return true;
+}
+
+// ---- patterns -------------------------------------------------------------------
+
+void ReadCell(XmReader& reader, PatternCell& cell) {
+    uint8_t first = Read8(reader);
+    if (first & CELL_PACKED) {
+        if (first & 0x01) cell.note = Read8(reader);
+        if (first & 0x02) cell.instrument = Read8(reader);
+        if (first & 0x04) cell.volume = Read8(reader);
+        if (first & 0x08) cell.effect = Read8(reader);
+        if (first & 0x10) cell.param = Read8(reader);
+    } else {
+        uint8_t rest[4];
+        ReadBlock(reader, rest, sizeof(rest));
+        cell.note = first;
+        cell.instrument = rest[0];
+        cell.volume = rest[1];
+        cell.effect = rest[2];
+        cell.param = rest[3];
+    }
+    if (cell.note == XM_KEY_OFF_NOTE) cell.note = KEY_OFF_NOTE;
+    if (cell.instrument > MAX_CELL_INSTRUMENT) cell.instrument = 0;
+}
+
+// Gives a pattern `rows` rows of zeroed cells, taken from the budget.
+bool AllocateCells(XmReader& reader, Pattern& pattern, uint32_t rows) {
+    uint64_t cells = uint64_t(rows) * uint64_t(reader.module->channel_count);
+    if (!Reserve(reader, cells * sizeof(PatternCell))) return RefuseTooLarge();
+    pattern.cells = static_cast<PatternCell*>(calloc(size_t(cells), sizeof(PatternCell)));
+    if (!pattern.cells) return OutOfMemory();
+    pattern.row_count = int32_t(rows);
+    return true;
+}
+
+bool ReadPattern(XmReader& reader, Pattern& pattern) {
+    uint8_t header[PATTERN_HEADER_SIZE];
+    ReadBlock(reader, header, sizeof(header));
+    uint32_t rows = Get16(header + 5);
+    uint32_t packed_size = Get16(header + 7);
+    if (rows > MAX_PATTERN_ROWS) return Refuse("pattern with too many rows (", rows, ", at most 256)");
+    // A pattern of no rows could not be played; it becomes 64 empty rows.
+    if (!AllocateCells(reader, pattern, rows == 0 ? EMPTY_PATTERN_ROWS : rows)) return false;
+    if (packed_size == 0) return true;
+    uint32_t cells = rows * uint32_t(reader.module->channel_count);
+    for (uint32_t k = 0; k < cells; k++) ReadCell(reader, pattern.cells[k]);
+    return true;
+}
+
+bool ReadPatterns(XmReader& reader, uint32_t stored_patterns) {
+    Module& module = *reader.module;
+    int32_t highest = 0;
+    for (int k = 0; k < module.song_length; k++)
+        if (module.orders[k] > highest) highest = module.orders[k];
+    int32_t used = highest + 1;
+    int32_t count = int32_t(stored_patterns) > used ? int32_t(stored_patterns) : used;
+
+    if (!Reserve(reader, uint64_t(count) * sizeof(Pattern))) return RefuseTooLarge();
+    module.patterns = static_cast<Pattern*>(calloc(size_t(count), sizeof(Pattern)));
+    if (!module.patterns) return OutOfMemory();
+    module.pattern_count = count;
+    module.used_pattern_count = used;
+
+    for (uint32_t i = 0; i < stored_patterns; i++)
+        if (!ReadPattern(reader, module.patterns[i])) return false;
+    // Patterns the song names but the file lacks: empty rows to play through.
+    for (int32_t i = int32_t(stored_patterns); i < used; i++)
+        if (!AllocateCells(reader, module.patterns[i], EMPTY_PATTERN_ROWS)) return false;
+    return true;
+}
+
+// ---- instruments ----------------------------------------------------------------
+
+void ReadEnvelopePoints(const uint8_t* bytes, EnvelopePoint* points) {
+    for (int k = 0; k < FILE_ENVELOPE_POINTS; k++) {
+        points[k].tick = Get16(bytes + 4 * k);
+        uint16_t value = Get16(bytes + 4 * k + 2);
+        // The envelope scales a 0..64 volume or panning; more would overdrive it.
+        points[k].value = value > MAX_ENVELOPE_VALUE ? MAX_ENVELOPE_VALUE : value;
+    }
+}
+
+// Keeps an envelope's counts and indices inside its points: a feature whose
+// points are missing is switched off rather than indexing past them.
+void NormaliseEnvelope(uint8_t& point_count, uint8_t& type, uint8_t sustain, uint8_t loop_start,
+                       uint8_t loop_end) {
+    // The file supplies 12 points; more would read zero points as real ones.
+    if (point_count > FILE_ENVELOPE_POINTS) point_count = FILE_ENVELOPE_POINTS;
+    if (point_count < 2) type = 0;
+    if (sustain >= point_count) type &= uint8_t(~ENVELOPE_SUSTAIN);
+    if (loop_start >= point_count || loop_end >= point_count || loop_start > loop_end)
+        type &= uint8_t(~ENVELOPE_LOOP);
+}
+
+void ReadEnvelopes(XmReader& reader, Instrument& instrument) {
+    uint8_t points[2 * ENVELOPE_BYTES];
+    ReadBlock(reader, points, sizeof(points));
+    ReadEnvelopePoints(points, instrument.volume_envelope);
+    ReadEnvelopePoints(points + ENVELOPE_BYTES, instrument.pan_envelope);
+
+    uint8_t block[ENVELOPE_BLOCK_SIZE];
+    ReadBlock(reader, block, sizeof(block));
+    instrument.volume_point_count = block[0];
+    instrument.pan_point_count = block[1];
+    instrument.volume_sustain = block[2];
+    instrument.volume_loop_start = block[3];
+    instrument.volume_loop_end = block[4];
+    instrument.pan_sustain = block[5];
+    instrument.pan_loop_start = block[6];
+    instrument.pan_loop_end = block[7];
+    instrument.volume_envelope_type = block[8];
+    instrument.pan_envelope_type = block[9];
+    instrument.vibrato_type = block[10];
+    instrument.vibrato_sweep = block[11];
+    instrument.vibrato_depth = block[12];
+    instrument.vibrato_rate = block[13];
+    instrument.fadeout = uint16_t(2 * Get16(block + 14));
+
+    NormaliseEnvelope(instrument.volume_point_count, instrument.volume_envelope_type,
+                      instrument.volume_sustain, instrument.volume_loop_start, instrument.volume_loop_end);
+    NormaliseEnvelope(instrument.pan_point_count, instrument.pan_envelope_type, instrument.pan_sustain,
+                      instrument.pan_loop_start, instrument.pan_loop_end);
+}
+
+// Reads one 40-byte sample header, brings sizes to frames and the loop inside
+// the sample, and allocates the sample's zeroed storage.
+bool ReadSampleHeader(XmReader& reader, Sample& sample) {
+    uint8_t head[14];
+    ReadBlock(reader, head, sizeof(head));
+    uint32_t length = Get32(head);
+    uint32_t loop_start = Get32(head + 4);
+    uint32_t loop_length = Get32(head + 8);
+    sample.volume = head[12];
+    sample.finetune = AsSigned8(head[13]);
+
+    uint8_t type = Read8(reader);
+    uint8_t loop_mode = LOOP_NONE;
+    if (type & SAMPLE_TYPE_FORWARD) loop_mode = LOOP_FORWARD;
+    if (type & SAMPLE_TYPE_BIDI) loop_mode = LOOP_BIDI;
+    sample.bits = (type & SAMPLE_TYPE_16_BIT) ? 16 : 8;
+    if (loop_mode == LOOP_NONE) {
+        loop_start = 0;
+        loop_length = length;
+    }
+    if (sample.bits == 16) {  // bytes to frames; an odd byte is lost
+        length >>= 1;
+        loop_start >>= 1;
+        loop_length >>= 1;
+    }
+    if (loop_length == 0) {  // a loop of no frames is no loop
+        loop_start = 0;
+        loop_length = length;
+        loop_mode = LOOP_NONE;
+    }
+    sample.pan = Read8(reader);
+    sample.relative_note = AsSigned8(Read8(reader));
+    FileSeek(reader.file, SAMPLE_NAME_SIZE, SEEK_FROM_CURRENT);
+
+    if (length > MAX_SAMPLE_FRAMES)
+        return Refuse("sample too long (", length, " frames, at most 2147483647)");
+    // The guard entry behind the loop must stay inside the sample's storage.
+    if (loop_start >= length) {
+        loop_mode = LOOP_NONE;
+        loop_start = 0;
+        loop_length = length;
+    } else if (loop_length > length - loop_start) {
+        loop_length = length - loop_start;
+    }
+    sample.length = length;
+    sample.loop_start = loop_start;
+    sample.loop_length = loop_length;
+    sample.loop_mode = loop_mode;
+    if (length == 0) return true;
+
+    uint64_t entries = uint64_t(length) + SAMPLE_EXTRA_ENTRIES;
+    if (!Reserve(reader, entries * sizeof(int16_t))) return RefuseTooLarge();
+    int16_t* storage = static_cast<int16_t*>(calloc(size_t(entries), sizeof(int16_t)));
+    if (!storage) return OutOfMemory();
+    // One zero entry in front of the first frame: a ping-pong reflection at
+    // loop start 0 may read it.
+    sample.data = storage + 1;
+    return true;
+}
+
+// Fills a sample's storage from the file or the sample loader, widens 8-bit
+// values, removes the delta coding and writes the guard entry.
+void ReadSampleData(XmReader& reader, Sample& sample, int32_t instrument_index, uint32_t sample_index) {
+    uint32_t length = sample.length;
+    if (length == 0) return;
+    // The storage is still zero-filled: bytes the file lacks stay 0. Its
+    // length + 8 entries are the 2 x length + 16 bytes a sample loader may fill.
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(sample.data);
+    uint32_t byte_count = sample.bits == 16 ? 2 * length : length;
+    SampleLoader loader = reader.module->sample_loader;
+    if (loader) {
+        loader(bytes, byte_count, sample.bits, instrument_index, sample_index);
+        SkipForward(reader, byte_count);
+    } else {
+        FileRead(bytes, byte_count, reader.file);
+    }
+
+    int16_t* data = sample.data;
+    if (sample.bits == 8) {
+        // Widen in place from the end: entry k covers bytes 2k and 2k + 1,
+        // which lie at or behind byte k, so no byte is overwritten unread.
+        for (uint32_t k = length; k-- > 0;) data[k] = int16_t(AsSigned8(bytes[k]) * 256);
+        sample.bits = 16;
+    } else {
+        for (uint32_t k = 0; k < length; k++) data[k] = AsSigned16(Get16(bytes + 2 * k));
+    }
+
+    // Data from a sample loader is plain PCM; the file's is delta-coded.
+    if (!loader) {
+        uint16_t sum = 0;
+        for (uint32_t k = 0; k < length; k++) {
+            sum = uint16_t(sum + uint16_t(data[k]));
+            data[k] = AsSigned16(sum);
+        }
+    }
+
+    // The interpolation partner of the loop's last frame, so the mixer finds
+    // the loop's continuation right behind it.
+    uint32_t loop_end = sample.loop_start + sample.loop_length;
+    if (sample.loop_mode == LOOP_BIDI) data[loop_end] = data[loop_end - 1];
+    if (sample.loop_mode == LOOP_FORWARD) data[loop_end] = data[sample.loop_start];
+}
+
+bool ReadInstrument(XmReader& reader, int32_t index) {
+    Instrument& instrument = reader.module->instruments[index];
+    int64_t start = FileTell(reader.file);
+    uint32_t header_size = Read32(reader);
+    FileSeek(reader.file, NAME_AND_TYPE_SIZE, SEEK_FROM_CURRENT);
+    uint32_t sample_count = Read16(reader);
+    if (sample_count > uint32_t(MAX_INSTRUMENT_SAMPLES))
+        return Refuse("too many samples in an instrument (", sample_count, ", at most 16)");
+    instrument.sample_count = int32_t(sample_count);
+    for (uint32_t j = sample_count; j < uint32_t(MAX_INSTRUMENT_SAMPLES); j++) instrument.samples[j] = &EmptySample;
+    if (sample_count == 0) {
+        SeekTo(reader, start + header_size);
+        return true;
+    }
+
+    Read32(reader);  // sample header size: 40 bytes are assumed
+    ReadBlock(reader, instrument.keymap, KEYMAP_NOTES);
+    ReadEnvelopes(reader, instrument);
+    SeekTo(reader, start + header_size);
+
+    // Slots below sample_count stay null until their sample exists, so a
+    // failure half-way leaves nothing for the release to mistake as owned.
+    for (uint32_t j = 0; j < sample_count; j++) {
+        Sample* sample = static_cast<Sample*>(calloc(1, sizeof(Sample)));
+        if (!sample) return OutOfMemory();
+        instrument.samples[j] = sample;
+        if (!ReadSampleHeader(reader, *sample)) return false;
+    }
+    for (uint32_t j = 0; j < sample_count; j++) ReadSampleData(reader, *instrument.samples[j], index, j);
+    return true;
+}
+
+bool ReadInstruments(XmReader& reader) {
+    Module& module = *reader.module;
+    if (module.instrument_count == 0) return true;
+    module.instruments = static_cast<Instrument*>(calloc(size_t(module.instrument_count), sizeof(Instrument)));
+    if (!module.instruments) return OutOfMemory();
+    for (int32_t i = 0; i < module.instrument_count; i++)
+        if (!ReadInstrument(reader, i)) return false;
+    return true;
+}
+
+// Releases everything a module owns, then the module. Not for a module that
+// may be playing: FreeModule stops playback first.
+void ReleaseModule(Module* module) {
+    if (module->instruments) {
+        for (int32_t i = 0; i < module->instrument_count; i++) {
+            Instrument& instrument = module->instruments[i];
+            // Slots from sample_count on hold EmptySample, which is never released.
+            for (int32_t j = 0; j < instrument.sample_count && j < MAX_INSTRUMENT_SAMPLES; j++) {
+                Sample* sample = instrument.samples[j];
+                if (!sample) continue;
+                if (sample->data) free(sample->data - 1);  // the zero entry in front
+                free(sample);
+            }
+        }
+        free(module->instruments);
+    }
+    if (module->patterns) {
+        for (int32_t i = 0; i < module->pattern_count; i++) free(module->patterns[i].cells);
+        free(module->patterns);
+    }
+    free(module);
+}
+
+}  // namespace
+
+void SetLoadError(const char* reason) {
+    size_t used = 0;
+    load_error[0] = 0;
+    AppendText(used, reason);
+}
+
+const char* GetLoadError(void) { return load_error; }
+
+bool ParseXm(Module* module, FileHandle* handle) {
+    if (!module || !handle) return Refuse("cannot open the file");
+    XmReader reader = {module, handle, 0};
+    if (!ReadIdentification(reader)) return false;
+    module->tick_handler = ModuleTick;
+    module->default_global_volume = START_GLOBAL_VOLUME;
+    uint32_t stored_patterns = 0;
+    if (!ReadModuleHeader(reader, stored_patterns)) return false;
+    if (!ReadPatterns(reader, stored_patterns)) return false;
+    return ReadInstruments(reader);
+}
+
+Module* LoadModule(const char* name, SampleLoader sample_loader) {
+    SetLoadError("");
+    if (!FileIoInstalled()) {
+        Refuse("no file callbacks installed");
+        return nullptr;
+    }
+    Module* module = static_cast<Module*>(calloc(1, sizeof(Module)));
+    if (!module) {
+        OutOfMemory();
+        return nullptr;
+    }
+    FileHandle* file = FileOpen(name);
+    if (!file) {
+        free(module);
+        Refuse("cannot open the file");
+        return nullptr;
+    }
+    module->sample_loader = sample_loader;
+    bool parsed = ParseXm(module, file);
+    FileClose(file);
+    if (!parsed) {
+        // Never played, so nothing to stop: stopping here would end the
+        // playback of some other module.
+        ReleaseModule(module);
+        return nullptr;
+    }
+    return module;
+}
+
+bool FreeModule(Module* module) {
+    if (!module) return false;
+    while (output.rendering.load()) {
+    }
+    StopPlayback(module);
+    ReleaseModule(module);
+    return true;
+}

@@ -1,0 +1,46 @@
+# The Linux player program: its dialog stand-in in-process, and the program
+# itself under a virtual display (Xvfb, xdotool) and in a pseudo-terminal.
+if(NOT TARGET vinto_dialog)  # made only by the Linux build of the program
+  return()
+endif()
+
+vinto_test(linux_dialog_test linux/dialog_test.cpp)
+target_link_libraries(linux_dialog_test PRIVATE vinto_dialog)
+
+find_package(Python3 QUIET COMPONENTS Interpreter)
+if(NOT Python3_Interpreter_FOUND)
+  message(WARNING "python3 not found: the tests of the program vinto are not run")
+  return()
+endif()
+
+# Sends a window the window manager's close request (there is no window
+# manager under Xvfb, and xdotool cannot send it).
+find_package(X11 QUIET)
+if(X11_FOUND)
+  add_executable(x11_close_window linux/x11_close_window.cpp)
+  target_link_libraries(x11_close_window PRIVATE X11::X11)
+  set(vinto_close_tool $<TARGET_FILE:x11_close_window>)
+else()
+  set(vinto_close_tool "")
+endif()
+
+# The same program with a file that is not a song: a silent player.
+add_executable(vinto_silent_program ${PROJECT_SOURCE_DIR}/host/program.cpp
+  ${PROJECT_SOURCE_DIR}/platform/process_linux.cpp)
+target_link_libraries(vinto_silent_program PRIVATE vinto_dialog vinto_platform vinto)
+vinto_embed_song(vinto_silent_program linux/not_a_song.txt)
+
+set(vinto_program_cases
+  x11_centred x11_close_button x11_window_close x11_escape_ignored x11_keyboard
+  tty_enter tty_interrupt tty_end_of_input tty_escape_ignored pipe_input
+  no_audio_device silent_player)
+foreach(case IN LISTS vinto_program_cases)
+  add_test(NAME linux_program.${case}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/linux/program_test.py
+      --program $<TARGET_FILE:vinto_program>
+      --silent-program $<TARGET_FILE:vinto_silent_program>
+      --close-tool "${vinto_close_tool}"
+      --screenshot ${PROJECT_BINARY_DIR}/vinto-dialog.png
+      ${case})
+  set_tests_properties(linux_program.${case} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
+endforeach()

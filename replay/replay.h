@@ -120,9 +120,11 @@ int32_t TransposeNote(uint8_t cell_note, int8_t relative_note);
 int32_t LinearNotePeriod(int32_t transposed_note, int8_t finetune);
 // The same pitch as an Amiga period (1712 at the linear period 4608).
 int32_t AmigaNotePeriod(int32_t transposed_note, int8_t finetune);
-// Frequency in Hz of period + offset, before the lower limit of 100 Hz.
-int32_t LinearFrequency(int64_t period_sum);
-int32_t AmigaFrequency(int64_t period_sum);  // 0 for a period_sum of 0
+// Frequency in Hz before the lower limit of 100 Hz. Linear: 8363 Hz at period
+// 4608, a positive offset raises the pitch. Amiga: 14317056 / (period + offset),
+// 0 for a sum of 0.
+int32_t LinearFrequency(int32_t period, int32_t period_offset);
+int32_t AmigaFrequency(int64_t period_sum);
 // Frames per tick for a tempo at an output rate.
 int32_t SamplesPerTick(int32_t bpm, int32_t mix_rate);
 

@@ -12,8 +12,9 @@ static int32_t DoubleToInt32(double value) {
     return (int32_t)value;
 }
 
-int32_t LinearFrequency(int64_t period_sum) {
-    double exponent = (double)(4608 - period_sum) / 768.0;
+int32_t LinearFrequency(int32_t period, int32_t period_offset) {
+    // A positive offset raises the pitch (it counts against the period).
+    double exponent = (double)(4608 - (int64_t)period + period_offset) / 768.0;
     return DoubleToInt32(8363.0 * pow(2.0, exponent));
 }
 
@@ -81,9 +82,9 @@ static void UpdatePanning(const Channel& channel, Voice* voice) {
 }
 
 static void UpdateStep(const Channel& channel, const Module& module, Voice* voice) {
-    int64_t period_sum = (int64_t)channel.period + channel.period_offset;
-    int32_t frequency = (module.flags & MODULE_LINEAR_FREQUENCY) ? LinearFrequency(period_sum)
-                                                                  : AmigaFrequency(period_sum);
+    int32_t frequency = (module.flags & MODULE_LINEAR_FREQUENCY)
+                            ? LinearFrequency(channel.period, channel.period_offset)
+                            : AmigaFrequency((int64_t)channel.period + channel.period_offset);
     if (frequency < MIN_FREQUENCY) frequency = MIN_FREQUENCY;
     uint32_t rate = output.mix_rate > 0 ? (uint32_t)output.mix_rate : 1;
     uint32_t hz = (uint32_t)frequency;

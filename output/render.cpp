@@ -1,1 +1,248 @@
-// (being written)
+// Block rendering, the shared preparation of playback, position queries and
+// offline rendering.
+#include <stdlib.h>
+#include <string.h>
+
+#include "mixer/mixer.h"
+#include "output/output.h"
+#include "replay/replay.h"
+
+OutputState output;
+
+namespace {
+
+constexpr int32_t BLOCK_MS = 20;
+constexpr int32_t RAMP_FRAMES_AT_44100 = 128;
+constexpr int32_t MIX_ALIGNMENT = 16;   // bytes; every block's float stretch starts aligned
+constexpr int32_t MIX_SLACK_BYTES = 256;  // room to round the mix buffer's start up
+
+// Adding 1.5 x 2^23 puts every value of -32768..32767 into the binade where
+// one unit is the float spacing, so the addition itself rounds to the nearest
+// integer with halves to even, and the integer is the difference of the bit
+// patterns. Exact, branch-free, and easy for the compiler to vectorise.
+constexpr float ROUNDING_BIAS = 12582912.0f;
+constexpr int32_t ROUNDING_BIAS_BITS = 0x4B400000;
+
+int32_t BlockCount() { return output.ring_frames / output.block_frames; }
+
+}  // namespace
+
+int32_t BlockFramesFor(int32_t mix_rate) { return ((mix_rate * BLOCK_MS) / 1000 + 3) & ~3; }
+
+void ConvertToPcm16(int16_t* out, const float* in, int32_t frames) {
+    if (frames < 1 || !out || !in) return;
+    int32_t count = frames * 2;
+    for (int32_t i = 0; i < count; i++) {
+        float value = in[i];
+        // Clipping before rounding gives the same result as after, since both
+        // bounds are integers; a NaN ends up at the lower bound.
+        value = value > -32768.0f ? value : -32768.0f;
+        value = value < 32767.0f ? value : 32767.0f;
+        float biased = value + ROUNDING_BIAS;
+        int32_t bits;
+        memcpy(&bits, &biased, sizeof(bits));
+        out[i] = int16_t(bits - ROUNDING_BIAS_BITS);
+    }
+}
+
+void RenderBlock() {
+    Module* module = output.playing_module;
+    const int32_t block = output.next_block;
+    const int32_t block_frames = output.block_frames;
+    const size_t first = size_t(block) * size_t(block_frames);
+    float* const block_start = output.mix_buffer + first * 2;
+    float* out = block_start;
+    memset(block_start, 0, size_t(block_frames) * 2 * sizeof(float));
+
+    output.loop_frame = -1;
+    int32_t left = module->tick_samples_left;
+    int32_t done = 0;
+    while (done < block_frames) {
+        int32_t slice;
+        if (left <= 0) {
+            // A row tick taken on the last order moves the song back to an
+            // earlier order: one pass of the song is complete.
+            if (module->tick == 0 && module->next_order >= 0 &&
+                module->order >= module->song_length - 1) {
+                output.song_loops.fetch_add(1, std::memory_order_relaxed);
+                if (output.loop_frame < 0) output.loop_frame = done;
+            }
+            module->tick_handler(module);
+            slice = module->samples_per_tick;
+            if (slice < 1) slice = 1;  // a tick must move time on, or the loop would stall
+            left = slice;
+        } else {
+            slice = left;
+        }
+        if (slice > block_frames - done) slice = block_frames - done;
+        MixVoices(out, slice);
+        done += slice;
+        out += size_t(slice) * 2;
+        left -= slice;
+        // Each slice on its own, fractions dropped: song time runs a little slow.
+        module->time_ms += uint32_t(double(slice) * double(output.inverse_mix_rate) * 1000.0);
+    }
+
+    SyncEntry& entry = output.sync_entries[block];
+    entry.time_ms = module->time_ms;
+    entry.row = uint8_t(module->row);
+    entry.order = uint8_t(module->order);
+    module->tick_samples_left = left;
+    ConvertToPcm16(output.ring + first * 2, block_start, block_frames);
+
+    int32_t next = block + 1;
+    output.next_block = next >= BlockCount() ? 0 : next;
+}
+
+bool ResetPlayback(Module* module) {
+    if (!module || !module->tick_handler) return false;
+    // The channel table has room for 32 channels; the replay would run past it.
+    if (module->channel_count > MAX_CHANNELS) return false;
+
+    output.inverse_mix_rate = float(1.0 / double(output.mix_rate));
+    output.block_frames = BlockFramesFor(output.mix_rate);
+    output.ring_frames = output.block_frames * (output.buffer_ms / BLOCK_MS) * 2;
+    ramp_length = (output.mix_rate * RAMP_FRAMES_AT_44100) / 44100;
+    inverse_ramp_length = float(1.0 / double(ramp_length));
+    const int32_t block_count = BlockCount();
+
+    ResetVoicePool();
+
+    module->global_volume = module->default_global_volume;
+    module->speed = module->default_speed;
+    module->row = 0;
+    module->order = 0;
+    module->next_order = -1;
+    module->next_row = -1;
+    module->tick_samples_left = 0;
+    module->tick = 0;
+    module->time_ms = 0;
+    SetBpm(*module, module->default_bpm);
+
+    for (int32_t i = 0; i < module->channel_count; i++) {
+        memset(&channels[i], 0, sizeof(Channel));
+        channels[i].voice = &VoicePool[i];
+    }
+
+    output.playing_module = module;
+    output.offline_rendering = 0;
+    output.song_loops.store(0, std::memory_order_relaxed);
+    output.loop_frame = -1;
+    free(output.sync_entries);
+    output.sync_entries = static_cast<SyncEntry*>(calloc(size_t(block_count), sizeof(SyncEntry)));
+    if (!output.sync_entries) {
+        output.playing_module = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool AllocateRenderBuffers() {
+    if (output.ring_frames < 1) return false;
+    free(output.ring);
+    free(output.mix_allocation);
+    output.ring = nullptr;
+    output.mix_allocation = nullptr;
+    output.mix_buffer = nullptr;
+
+    const size_t ring_frames = size_t(output.ring_frames);
+    int16_t* ring = static_cast<int16_t*>(calloc(ring_frames, 4));
+    void* mix_allocation = calloc(ring_frames * 8 + MIX_SLACK_BYTES, 1);
+    if (!ring || !mix_allocation) {
+        free(ring);
+        free(mix_allocation);
+        return false;
+    }
+    output.ring = ring;
+    output.mix_allocation = mix_allocation;
+    uintptr_t address = reinterpret_cast<uintptr_t>(mix_allocation);
+    address = (address + (MIX_ALIGNMENT - 1)) & ~uintptr_t(MIX_ALIGNMENT - 1);
+    output.mix_buffer = reinterpret_cast<float*>(address);
+    return true;
+}
+
+bool RenderReady() {
+    return output.playing_module && output.block_frames > 0 &&
+           output.ring_frames >= output.block_frames && output.ring && output.mix_buffer &&
+           output.sync_entries;
+}
+
+bool PrefillRing() {
+    if (!RenderReady()) return false;
+    do {
+        RenderBlock();
+    } while (output.next_block != 0);
+    return true;
+}
+
+void ReleaseRenderBuffers() {
+    free(output.mix_allocation);
+    output.mix_allocation = nullptr;
+    output.mix_buffer = nullptr;
+    free(output.ring);
+    output.ring = nullptr;
+    output.playing_module = nullptr;
+    output.offline_rendering = 0;
+    free(output.sync_entries);
+    output.sync_entries = nullptr;
+    output.next_block = 0;
+    output.sync_index = 0;
+}
+
+// Position queries: the record of the block being heard (or, offline, the
+// block last rendered). The module is only tested for null.
+uint32_t GetPlayOrder(Module* module) {
+    SyncEntry* entries = output.sync_entries;
+    if (!module || !entries) return 0;
+    return entries[output.sync_index.load(std::memory_order_relaxed)].order;
+}
+
+uint32_t GetPlayRow(Module* module) {
+    SyncEntry* entries = output.sync_entries;
+    if (!module || !entries) return 0;
+    return entries[output.sync_index.load(std::memory_order_relaxed)].row;
+}
+
+uint32_t GetPlayTime(Module* module) {
+    SyncEntry* entries = output.sync_entries;
+    if (!module || !entries) return 0;
+    return entries[output.sync_index.load(std::memory_order_relaxed)].time_ms;
+}
+
+// Offline rendering: the playback preparation without device or thread, then
+// one block at a time through the same ring and mix buffer.
+bool StartRendering(Module* module) {
+    if (!module) return false;
+    StopPlayback(module);
+    if (!ResetPlayback(module)) return false;
+    if (!AllocateRenderBuffers()) {
+        ReleaseRenderBuffers();
+        return false;
+    }
+    output.offline_rendering = 1;
+    return true;
+}
+
+int32_t GetBlockFrames(void) { return BlockFramesFor(output.mix_rate); }
+
+int32_t RenderNextBlock(int16_t* out, int32_t capacity_frames) {
+    if (!output.offline_rendering || !RenderReady() || !out) return 0;
+    const int32_t block_frames = output.block_frames;
+    if (capacity_frames < block_frames) return 0;
+    const int32_t block = output.next_block;
+    RenderBlock();
+    output.sync_index.store(block, std::memory_order_relaxed);
+    memcpy(out, output.ring + size_t(block) * size_t(block_frames) * 2,
+           size_t(block_frames) * 4);
+    return block_frames;
+}
+
+uint32_t GetSongLoops(Module* module) {
+    if (!module || !output.playing_module) return 0;
+    return output.song_loops.load(std::memory_order_relaxed);
+}
+
+int32_t GetSongLoopFrame(Module* module) {
+    if (!module || !output.offline_rendering) return -1;
+    return output.loop_frame;
+}

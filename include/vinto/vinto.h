@@ -50,6 +50,41 @@ bool FreeModule(Module* module);
  * buffers and device. The module is only tested for NULL (then false). */
 bool StopPlayback(Module* module);
 
+/* Where the song stands at the end of the block being heard (offline: the block
+ * last rendered): order index 0..255, row 0..255, song time in milliseconds.
+ * 0 when nothing plays or the module is NULL; any non-NULL module reports the
+ * playback in progress. */
+uint32_t GetPlayOrder(Module* module);
+uint32_t GetPlayRow(Module* module);
+uint32_t GetPlayTime(Module* module);
+
+/* Offline rendering: the same preparation and the same block rendering as
+ * playback, without device or thread, so the frames are bit-for-bit what the
+ * device would play. StartRendering ends any playback, resets the song to its
+ * start and allocates the buffers; false for a NULL module or one that cannot
+ * be played, or when memory runs out. StopPlayback (or FreeModule) ends it. */
+bool StartRendering(Module* module);
+
+/* Frames in one block: 884 (20 ms at 44100 Hz, stereo 16-bit). */
+int32_t GetBlockFrames(void);
+
+/* Renders the next block and copies its interleaved 16-bit stereo frames (left
+ * first) to out; the position queries then report that block. Returns the
+ * frames written (GetBlockFrames()), or 0 when no offline rendering is in
+ * progress, out is NULL or capacity_frames is smaller than a block. */
+int32_t RenderNextBlock(int16_t* out, int32_t capacity_frames);
+
+/* Passes of the song completed so far by rendering: how often the song has
+ * left its last order, back to its restart position at the end of the last
+ * pattern or to order 0 by a pattern break. Live playback renders about two
+ * seconds ahead of what is heard. 0 when nothing plays or the module is NULL. */
+uint32_t GetSongLoops(Module* module);
+
+/* Offline: the frame within the block last rendered at which the song first
+ * left its last order during that block (the end of a pass), or -1 when it did
+ * not, when no offline rendering is in progress or the module is NULL. */
+int32_t GetSongLoopFrame(Module* module);
+
 #ifdef __cplusplus
 }
 #endif

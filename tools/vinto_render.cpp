@@ -1,0 +1,421 @@
+// vinto-render: renders an XM module to a WAV file or to raw 16-bit PCM, the
+// way a host uses the library: file callbacks over ordinary files, offline
+// rendering block by block, position records per block.
+#include <errno.h>
+#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "vinto/vinto.h"
+
+namespace {
+
+constexpr uint32_t MIX_RATE = 44100;
+constexpr uint64_t ONCE_THROUGH_CAP_FRAMES = 30ull * 60ull * MIX_RATE;
+constexpr uint64_t WAV_HEADER_BYTES = 44;
+constexpr uint64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFull - (WAV_HEADER_BYTES - 8);
+constexpr uint64_t MAX_FRAMES = 1ull << 40;  // far beyond any sensible request; keeps sums exact
+
+const char* const USAGE =
+    "usage: vinto-render [--frames N | --seconds S] [--sync FILE.csv] INPUT.xm OUTPUT\n";
+
+const char* const HELP =
+    "Renders an XM module to 16-bit stereo PCM at 44100 Hz.\n"
+    "\n"
+    "OUTPUT  a path ending in .wav gets a WAV file; '-' writes raw signed 16-bit\n"
+    "        little-endian interleaved stereo (left first) to standard output;\n"
+    "        any other path gets the same raw bytes.\n"
+    "\n"
+    "  --frames N      render whole 884-frame blocks until at least N frames exist\n"
+    "                  and write exactly those blocks\n"
+    "  --seconds S     the same with N = ceil(S x 44100); S is a decimal number\n"
+    "                  (without either, the song is rendered once through: up to\n"
+    "                  the frame where it wraps back to its restart position, or\n"
+    "                  to order 0 by a pattern break on its last order, at most\n"
+    "                  30 minutes)\n"
+    "  --sync FILE.csv write one line per rendered block after the header\n"
+    "                  'block,order,row,time_ms': the block number from 0 and the\n"
+    "                  order, row and song time reached at the end of the block\n"
+    "  --help          show this text\n"
+    "\n"
+    "A closing line on standard error tells the frames and seconds rendered, the\n"
+    "wall time and how many times faster than real time it ran. On failure the\n"
+    "exit status is 1 (2 for a bad command line) and no OUTPUT file is left.\n";
+
+// ---- file callbacks over stdio -------------------------------------------------
+
+int last_open_errno = 0;
+
+void* StdioOpen(const char* name) {
+    FILE* file = fopen(name, "rb");
+    if (!file) {
+        last_open_errno = errno;
+        return nullptr;
+    }
+    // A directory opens on some systems but cannot be read as a file.
+    struct stat info;
+    if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        fclose(file);
+        last_open_errno = EISDIR;
+        return nullptr;
+    }
+    return file;
+}
+void StdioClose(void* stream) { fclose(static_cast<FILE*>(stream)); }
+uint32_t StdioRead(uint8_t* buffer, uint32_t size, void* stream) {
+    return uint32_t(fread(buffer, 1, size, static_cast<FILE*>(stream)));
+}
+void StdioSeek(void* stream, int32_t offset, uint8_t origin) {
+    int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+    fseek(static_cast<FILE*>(stream), offset, whence);
+}
+int32_t StdioTell(void* stream) { return int32_t(ftell(static_cast<FILE*>(stream))); }
+
+// ---- command line -----------------------------------------------------------------
+
+struct Options {
+    bool have_length = false;
+    uint64_t frames = 0;  // frames wanted with --frames or --seconds
+    std::string sync_path;
+    std::string input;
+    std::string output;
+};
+
+bool ParseFrames(const char* text, uint64_t& frames) {
+    if (!*text) return false;
+    uint64_t value = 0;
+    for (const char* p = text; *p; p++) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + uint64_t(*p - '0');
+        if (value > MAX_FRAMES) return false;
+    }
+    if (value == 0) return false;
+    frames = value;
+    return true;
+}
+
+// ceil(S x 44100) for a decimal S, computed exactly from its digits.
+bool ParseSeconds(const char* text, uint64_t& frames) {
+    uint64_t whole = 0, fraction = 0, scale = 1;
+    bool digits = false, point = false;
+    for (const char* p = text; *p; p++) {
+        if (*p == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (*p < '0' || *p > '9') return false;
+        digits = true;
+        if (!point) {
+            whole = whole * 10 + uint64_t(*p - '0');
+            if (whole > MAX_FRAMES / MIX_RATE) return false;
+        } else if (scale < 1000000000ull) {  // nanoseconds are finer than a frame
+            fraction = fraction * 10 + uint64_t(*p - '0');
+            scale *= 10;
+        } else if (*p != '0') {
+            fraction += 1;  // a digit beyond the ninth only rounds the result up
+            while (p[1] >= '0' && p[1] <= '9') p++;
+        }
+    }
+    if (!digits) return false;
+    uint64_t value = whole * MIX_RATE + (fraction * MIX_RATE + scale - 1) / scale;
+    if (value == 0 || value > MAX_FRAMES) return false;
+    frames = value;
+    return true;
+}
+
+bool EndsWith(const std::string& text, const char* suffix) {
+    size_t n = strlen(suffix);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; i++) {
+        char c = text[text.size() - n + i];
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        if (c != suffix[i]) return false;
+    }
+    return true;
+}
+
+int UsageError(const char* message, const char* argument) {
+    fprintf(stderr, "vinto-render: %s%s%s\n%s", message, argument ? ": " : "",
+            argument ? argument : "", USAGE);
+    return 2;
+}
+
+// ---- output files: written beside the target and renamed into place ---------
+
+struct OutputFile {
+    std::string path;       // final name; empty for standard output
+    std::string temporary;  // name while writing
+    FILE* file = nullptr;
+};
+
+bool CreateBeside(OutputFile& out, const std::string& path, std::string& error) {
+    out.path = path;
+    out.temporary = path + ".partial-XXXXXX";
+    std::vector<char> name(out.temporary.begin(), out.temporary.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0) {
+        error = strerror(errno);
+        return false;
+    }
+    out.temporary = name.data();
+    // mkstemp creates the file private; give it the permissions a new file would get.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    out.file = fdopen(fd, "wb");
+    if (!out.file) {
+        error = strerror(errno);
+        close(fd);
+        unlink(out.temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void Discard(OutputFile& out) {
+    if (out.file && out.file != stdout) fclose(out.file);
+    out.file = nullptr;
+    if (!out.temporary.empty()) unlink(out.temporary.c_str());
+    out.temporary.clear();
+}
+
+// Closes the temporary file and checks that every byte reached it.
+bool Finish(OutputFile& out, std::string& error) {
+    if (out.file == stdout) {
+        if (fflush(stdout) != 0 || ferror(stdout)) {
+            error = strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    bool ok = !ferror(out.file);
+    int saved = errno;
+    if (fclose(out.file) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    out.file = nullptr;
+    if (!ok) error = strerror(saved ? saved : EIO);
+    return ok;
+}
+
+void Put16(uint8_t*& p, uint32_t v) {
+    *p++ = uint8_t(v);
+    *p++ = uint8_t(v >> 8);
+}
+void Put32(uint8_t*& p, uint32_t v) {
+    Put16(p, v & 0xFFFF);
+    Put16(p, v >> 16);
+}
+void PutTag(uint8_t*& p, const char* tag) {
+    memcpy(p, tag, 4);
+    p += 4;
+}
+
+void WavHeader(uint8_t header[WAV_HEADER_BYTES], uint32_t data_bytes) {
+    uint8_t* p = header;
+    PutTag(p, "RIFF");
+    Put32(p, 36 + data_bytes);
+    PutTag(p, "WAVE");
+    PutTag(p, "fmt ");
+    Put32(p, 16);            // format chunk size
+    Put16(p, 1);             // PCM
+    Put16(p, 2);             // channels
+    Put32(p, MIX_RATE);      // frames per second
+    Put32(p, MIX_RATE * 4);  // bytes per second
+    Put16(p, 4);             // bytes per frame
+    Put16(p, 16);            // bits per sample
+    PutTag(p, "data");
+    Put32(p, data_bytes);
+}
+
+// Frames as little-endian bytes whatever the host's byte order.
+void ToLittleEndian(const int16_t* frames, int32_t count, uint8_t* bytes) {
+    for (int32_t i = 0; i < count * 2; i++) {
+        uint16_t v = uint16_t(frames[i]);
+        bytes[2 * i] = uint8_t(v);
+        bytes[2 * i + 1] = uint8_t(v >> 8);
+    }
+}
+
+int Fail(const std::string& message, OutputFile& pcm, OutputFile& sync, Module* module) {
+    fprintf(stderr, "vinto-render: %s\n", message.c_str());
+    Discard(pcm);
+    Discard(sync);
+    if (module) FreeModule(module);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::vector<const char*> positional;
+    bool have_frames = false, have_seconds = false;
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        if (!strcmp(arg, "--help") || !strcmp(arg, "-h")) {
+            fputs(USAGE, stdout);
+            fputs(HELP, stdout);
+            return 0;
+        }
+        if (!strcmp(arg, "--frames") || !strcmp(arg, "--seconds") || !strcmp(arg, "--sync")) {
+            if (i + 1 >= argc) return UsageError("missing value after", arg);
+            const char* value = argv[++i];
+            if (!strcmp(arg, "--sync")) {
+                if (!options.sync_path.empty()) return UsageError("--sync given twice", nullptr);
+                if (!*value || !strcmp(value, "-"))
+                    return UsageError("--sync needs a file name", nullptr);
+                options.sync_path = value;
+                continue;
+            }
+            bool frames = !strcmp(arg, "--frames");
+            if (have_frames || have_seconds)
+                return UsageError("give at most one of --frames and --seconds", nullptr);
+            (frames ? have_frames : have_seconds) = true;
+            bool ok = frames ? ParseFrames(value, options.frames)
+                             : ParseSeconds(value, options.frames);
+            if (!ok)
+                return UsageError(frames ? "--frames needs a whole number of frames above 0"
+                                         : "--seconds needs a decimal number of seconds above 0",
+                                  value);
+            options.have_length = true;
+            continue;
+        }
+        if (arg[0] == '-' && arg[1] == '-' && arg[2] == '\0') {
+            for (i++; i < argc; i++) positional.push_back(argv[i]);
+            break;
+        }
+        if (arg[0] == '-' && arg[1] != '\0') return UsageError("unknown option", arg);
+        positional.push_back(arg);
+    }
+    if (positional.size() != 2) return UsageError("expected INPUT.xm and OUTPUT", nullptr);
+    options.input = positional[0];
+    options.output = positional[1];
+    const bool to_stdout = options.output == "-";
+    const bool wav = !to_stdout && EndsWith(options.output, ".wav");
+    if (!options.sync_path.empty() && options.sync_path == options.output)
+        return UsageError("--sync and OUTPUT name the same file", nullptr);
+
+    const int32_t block_frames = GetBlockFrames();
+    uint64_t blocks_wanted = 0;
+    if (options.have_length) {
+        blocks_wanted = (options.frames + uint64_t(block_frames) - 1) / uint64_t(block_frames);
+        if (wav && blocks_wanted * uint64_t(block_frames) * 4 > WAV_MAX_DATA_BYTES)
+            return UsageError("too long for a WAV file (at most 4 GiB of data)", nullptr);
+    }
+
+    OutputFile pcm, sync;
+    SetFileIo(StdioOpen, StdioClose, StdioRead, StdioSeek, StdioTell);
+    last_open_errno = 0;
+    Module* module = LoadModule(options.input.c_str(), nullptr);
+    if (!module) {
+        std::string reason = GetLoadError();
+        if (reason.empty()) reason = "cannot load it";
+        if (last_open_errno) reason += std::string(" (") + strerror(last_open_errno) + ")";
+        return Fail(options.input + ": " + reason, pcm, sync, nullptr);
+    }
+    if (!StartRendering(module))
+        return Fail(options.input + ": cannot be rendered (unplayable or out of memory)", pcm,
+                    sync, module);
+
+    std::string error;
+    if (to_stdout) {
+        pcm.file = stdout;
+    } else if (!CreateBeside(pcm, options.output, error)) {
+        return Fail(options.output + ": cannot write: " + error, pcm, sync, module);
+    }
+    if (!options.sync_path.empty() && !CreateBeside(sync, options.sync_path, error))
+        return Fail(options.sync_path + ": cannot write: " + error, pcm, sync, module);
+    const std::string& pcm_name = to_stdout ? std::string("standard output") : options.output;
+
+    uint8_t header[WAV_HEADER_BYTES] = {};
+    if (wav) {
+        WavHeader(header, 0);  // sizes filled in at the end
+        fwrite(header, 1, sizeof(header), pcm.file);
+    }
+    if (sync.file) fputs("block,order,row,time_ms\n", sync.file);
+
+    std::vector<int16_t> frames(size_t(block_frames) * 2);
+    std::vector<uint8_t> bytes(size_t(block_frames) * 4);
+    uint64_t written = 0;
+    uint64_t block = 0;
+    bool capped = false;
+    const auto started = std::chrono::steady_clock::now();
+    for (;;) {
+        if (options.have_length && block >= blocks_wanted) break;
+        int32_t count = RenderNextBlock(frames.data(), block_frames);
+        if (count <= 0)
+            return Fail(options.input + ": rendering stopped unexpectedly", pcm, sync, module);
+        bool last = false;
+        if (!options.have_length) {
+            // Once through: stop at the frame where the song first wraps back,
+            // or at the cap when it never does.
+            if (GetSongLoops(module) > 0) {
+                int32_t end = GetSongLoopFrame(module);
+                if (end >= 0 && end < count) count = end;
+                last = true;
+            }
+            const uint64_t room = ONCE_THROUGH_CAP_FRAMES - written;
+            if (uint64_t(count) > room || (uint64_t(count) == room && !last)) {
+                count = int32_t(room);
+                last = true;
+                capped = true;
+            }
+        }
+        if (count > 0) {
+            ToLittleEndian(frames.data(), count, bytes.data());
+            if (fwrite(bytes.data(), 1, size_t(count) * 4, pcm.file) != size_t(count) * 4)
+                return Fail(pcm_name + ": cannot write: " + strerror(errno), pcm, sync, module);
+            if (sync.file)
+                fprintf(sync.file, "%llu,%u,%u,%u\n", (unsigned long long)block,
+                        GetPlayOrder(module), GetPlayRow(module), GetPlayTime(module));
+            written += uint64_t(count);
+            block++;
+        }
+        if (last) break;
+    }
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    if (wav) {
+        WavHeader(header, uint32_t(written * 4));
+        if (fseek(pcm.file, 0, SEEK_SET) != 0 || fwrite(header, 1, sizeof(header), pcm.file) != sizeof(header))
+            return Fail(pcm_name + ": cannot write: " + strerror(errno), pcm, sync, module);
+    }
+    if (!Finish(pcm, error)) return Fail(pcm_name + ": cannot write: " + error, pcm, sync, module);
+    if (sync.file && !Finish(sync, error))
+        return Fail(options.sync_path + ": cannot write: " + error, pcm, sync, module);
+    // Into place: the position file first, so that a failure leaves neither.
+    if (!sync.temporary.empty()) {
+        if (rename(sync.temporary.c_str(), sync.path.c_str()) != 0)
+            return Fail(sync.path + ": cannot write: " + strerror(errno), pcm, sync, module);
+        sync.temporary.clear();
+    }
+    if (!pcm.temporary.empty()) {
+        if (rename(pcm.temporary.c_str(), pcm.path.c_str()) != 0) {
+            std::string reason = strerror(errno);
+            if (!sync.path.empty()) unlink(sync.path.c_str());
+            return Fail(pcm.path + ": cannot write: " + reason, pcm, sync, module);
+        }
+        pcm.temporary.clear();
+    }
+    FreeModule(module);
+
+    if (capped)
+        fprintf(stderr, "vinto-render: %s did not wrap back within 30 minutes; stopped there\n",
+                options.input.c_str());
+    const double seconds = double(written) / MIX_RATE;
+    fprintf(stderr, "vinto-render: %llu frames, %.3f s of audio in %.3f s wall time, %.1fx real time\n",
+            (unsigned long long)written, seconds, wall, wall > 0 ? seconds / wall : 0.0);
+    return 0;
+}

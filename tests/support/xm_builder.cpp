@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "module/module.h"
+
 #include <algorithm>
 
 namespace xm {
@@ -27,8 +29,8 @@ void PadTo(std::vector<uint8_t>& out, size_t size) {
 void PutPattern(std::vector<uint8_t>& out, const PatternSpec& p, int channels) {
     std::vector<Cell> cells = p.cells;
     cells.resize(size_t(p.rows) * size_t(channels));
-    std::vector<uint8_t> data;
-    if (p.packing != Packing::NoData) {
+    std::vector<uint8_t> data = p.raw_cells;
+    if (p.packing != Packing::NoData && p.raw_cells.empty()) {
         for (const Cell& c : cells) {
             if (p.packing == Packing::Unpacked) {
                 Put8(data, c.note);
@@ -240,5 +242,110 @@ Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader) {
 Module* Load(const SongSpec& song, SampleLoader loader) { return Load(Build(song), loader); }
 
 int OpenMemoryStreams() { return open_streams; }
+
+namespace {
+
+void Fault(std::string& faults, const std::string& where, const std::string& what) {
+    faults += where + ": " + what + "\n";
+}
+
+void CheckEnvelope(std::string& faults, const std::string& where, const EnvelopePoint* points,
+                   uint8_t count, uint8_t type, uint8_t sustain, uint8_t loop_start, uint8_t loop_end) {
+    if (count > 12) Fault(faults, where, "more than 12 points");
+    if (count < 2 && type != 0) Fault(faults, where, "switched on with fewer than 2 points");
+    if ((type & ENVELOPE_SUSTAIN) && sustain >= count) Fault(faults, where, "sustain point beyond the points");
+    if ((type & ENVELOPE_LOOP) && (loop_start > loop_end || loop_end >= count))
+        Fault(faults, where, "loop outside the points");
+    for (int k = 0; k < 20; k++)
+        if (points[k].value > 64) Fault(faults, where, "point value above 64");
+}
+
+void CheckSample(std::string& faults, const std::string& where, const Sample& s) {
+    if (s.length >= 0x80000000u) Fault(faults, where, "length of 2^31 frames or more");
+    if (s.loop_mode != LOOP_NONE && s.loop_mode != LOOP_FORWARD && s.loop_mode != LOOP_BIDI)
+        Fault(faults, where, "unknown loop mode");
+    if (s.loop_mode == LOOP_NONE && (s.loop_start != 0 || s.loop_length != s.length))
+        Fault(faults, where, "no loop, but loop_start/loop_length not 0/length");
+    if (s.loop_length == 0 && s.length != 0) Fault(faults, where, "loop of no frames");
+    if (uint64_t(s.loop_start) + s.loop_length > s.length) Fault(faults, where, "loop beyond the sample");
+    if ((s.data == nullptr) != (s.length == 0)) Fault(faults, where, "data null exactly when length is 0 broken");
+    if (!s.data || s.length == 0 || uint64_t(s.loop_start) + s.loop_length > s.length) return;
+    if (s.bits != 16) Fault(faults, where, "sample with data not 16-bit");
+    if (s.data[-1] != 0) Fault(faults, where, "entry in front of data[0] not 0");
+    // Every stored entry must be readable (the sanitizers check the storage).
+    int64_t sum = 0;
+    for (uint32_t k = 0; k < s.length + 8; k++) sum += s.data[k];
+    (void)sum;
+    uint32_t end = s.loop_start + s.loop_length;
+    if (s.loop_mode == LOOP_FORWARD && s.data[end] != s.data[s.loop_start])
+        Fault(faults, where, "forward guard entry is not the loop start");
+    if (s.loop_mode == LOOP_BIDI && s.data[end] != s.data[end - 1])
+        Fault(faults, where, "ping-pong guard entry is not the loop's last frame");
+    if (s.loop_mode == LOOP_NONE && s.data[s.length] != 0) Fault(faults, where, "entry after the last frame not 0");
+    for (uint32_t k = s.length + 1; k < s.length + 8; k++)
+        if (s.data[k] != 0) Fault(faults, where, "entries behind the sample not 0");
+}
+
+}  // namespace
+
+std::string ModuleFaults(const Module* module) {
+    std::string faults;
+    if (!module) return "no module\n";
+    const Module& m = *module;
+    if (m.song_length < 1 || m.song_length > 256) Fault(faults, "module", "song_length outside 1..256");
+    if (m.restart_position < 0 || m.restart_position >= m.song_length)
+        Fault(faults, "module", "restart_position outside the song");
+    if (m.channel_count < 1 || m.channel_count > 32) Fault(faults, "module", "channel_count outside 1..32");
+    if (m.default_bpm < 1) Fault(faults, "module", "default_bpm below 1");
+    if (m.default_global_volume != 64) Fault(faults, "module", "default_global_volume not 64");
+    if (!m.tick_handler) Fault(faults, "module", "no tick handler");
+    if (m.used_pattern_count < 1 || m.pattern_count < m.used_pattern_count)
+        Fault(faults, "module", "pattern_count below used_pattern_count");
+    for (int k = 0; k < m.song_length && k < 256; k++)
+        if (m.orders[k] >= m.pattern_count) Fault(faults, "module", "order names a pattern that does not exist");
+    if (m.pattern_count > 0 && !m.patterns) Fault(faults, "module", "no pattern array");
+    for (int32_t i = 0; m.patterns && i < m.pattern_count; i++) {
+        const Pattern& p = m.patterns[i];
+        std::string where = "pattern " + std::to_string(i);
+        if (p.row_count < 1 || p.row_count > 256) Fault(faults, where, "row_count outside 1..256");
+        if (!p.cells) {
+            Fault(faults, where, "no cells");
+            continue;
+        }
+        uint32_t sum = 0;  // every cell of every row and channel must be reachable
+        for (int32_t k = 0; k < p.row_count * m.channel_count; k++) {
+            const PatternCell& c = p.cells[k];
+            sum += c.note + c.instrument + c.volume + c.effect + c.param;
+            if (c.note == 97) Fault(faults, where, "note 97 not turned into key off");
+            if (c.instrument > 128) Fault(faults, where, "instrument above 128");
+        }
+        (void)sum;
+    }
+    if (m.instrument_count < 0) Fault(faults, "module", "negative instrument_count");
+    if (m.instrument_count > 0 && !m.instruments) Fault(faults, "module", "no instrument array");
+    for (int32_t i = 0; m.instruments && i < m.instrument_count; i++) {
+        const Instrument& in = m.instruments[i];
+        std::string where = "instrument " + std::to_string(i);
+        if (in.sample_count < 0 || in.sample_count > 16) Fault(faults, where, "sample_count outside 0..16");
+        for (int j = 0; j < 16; j++) {
+            const Sample* s = in.samples[j];
+            std::string slot = where + " slot " + std::to_string(j);
+            if (!s) {
+                Fault(faults, slot, "null slot");
+                continue;
+            }
+            if (j >= in.sample_count && s != &EmptySample) Fault(faults, slot, "unused slot not EmptySample");
+            if (j < in.sample_count && s == &EmptySample) Fault(faults, slot, "own slot is EmptySample");
+            if (j < in.sample_count) CheckSample(faults, slot, *s);
+        }
+        CheckEnvelope(faults, where + " volume envelope", in.volume_envelope, in.volume_point_count,
+                      in.volume_envelope_type, in.volume_sustain, in.volume_loop_start, in.volume_loop_end);
+        CheckEnvelope(faults, where + " panning envelope", in.pan_envelope, in.pan_point_count,
+                      in.pan_envelope_type, in.pan_sustain, in.pan_loop_start, in.pan_loop_end);
+    }
+    if (EmptySample.data || EmptySample.length || EmptySample.loop_mode)
+        Fault(faults, "EmptySample", "not zero-filled any more");
+    return faults;
+}
 
 }  // namespace xm

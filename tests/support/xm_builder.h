@@ -25,6 +25,7 @@ struct PatternSpec {
     int rows = 64;
     Packing packing = Packing::Packed;
     std::vector<Cell> cells;  // rows x channels, row-major; filled by the builder when short
+    std::vector<uint8_t> raw_cells;  // when not empty: written as the cell data exactly, instead of cells
     // Cell of (row, channel); grows the cell list as needed (channels from the song).
     Cell& At(int row, int channel, int channels);
 };
@@ -96,5 +97,12 @@ Module* Load(const SongSpec& song, SampleLoader loader = nullptr);
 
 // How many memory streams are open (to check that the loader closes its file).
 int OpenMemoryStreams();
+
+// What a loaded module breaks of the loader's promises (null slots, guard
+// entries, loops outside samples, the zero entry in front of data, cells out
+// of reach, counts out of range, ...): one line per fault, "" when none.
+// Touches every cell and every stored sample entry, so a sanitizer build also
+// catches storage that is too short.
+std::string ModuleFaults(const Module* module);
 
 }  // namespace xm

@@ -1,24 +1,163 @@
-// Playback start and stop. (The device and output thread arrive with live output.)
+// Live playback: the waveform output device plays the ring as one endlessly
+// looping buffer, and the output thread renders each block again right after
+// the device has left it, about one ring length (two seconds) before it is
+// heard again.
+//
+// Sharing: once the device has started, the module's playback fields, the
+// channels, the voices and every buffer of `output` belong to the output
+// thread. The thread that starts and stops playback touches them again only
+// after StopPlayback has seen the output thread finish. Three byte flags link
+// the two threads: stop_requested (set by the stopping thread), rendering and
+// thread_finished (set by the output thread).
 #include <stdlib.h>
 
+#include "module/file_io.h"
 #include "output/output.h"
+#include "platform/threads.h"
+#include "platform/wave_out.h"
+
+namespace {
+
+constexpr DWORD THREAD_PAUSE_MS = 5;   // between two looks at the device position
+constexpr DWORD STOP_POLL_MS = 10;     // between two looks at thread_finished
+constexpr DWORD LOOP_FOREVER = 0xFFFFFFFF;
+constexpr WORD OUTPUT_CHANNELS = 2;
+constexpr WORD OUTPUT_BITS = 16;
+constexpr uint32_t FRAME_BYTES = 4;    // 16-bit left and right
+
+HWAVEOUT device = nullptr;       // the open output; null when none
+WAVEHDR wave_header = {};        // the whole ring as one looping buffer; lpData null when stopped
+HANDLE output_thread = nullptr;  // null when no output thread runs
+
+// The output thread's body. It lives only here and runs nothing but the device
+// position query, RenderBlock (song, replay and mixer code, none of which ever
+// stops playback) and Sleep: StopPlayback cannot be reached from it.
+DWORD WINAPI OutputThreadProc(void*) {
+    output.thread_finished = 0;
+    const int32_t block_count = output.ring_frames / output.block_frames;
+    const uint64_t ring_frames = uint64_t(output.ring_frames);
+    const int32_t block_frames = output.block_frames;
+    HWAVEOUT playing_device = device;
+
+    // The device counts bytes in 32 bits, which wrap after 4294967296 bytes
+    // (6 h 46 min); that is no whole number of rings, so the block derived from
+    // the raw count would jump there. The count is carried on in 64 bits.
+    uint32_t last_count = 0;
+    uint64_t played_bytes = 0;
+
+    while (!output.stop_requested) {
+        MMTIME position = {};
+        position.wType = TIME_BYTES;
+        // A failed query, or a device that answers in another unit, gives no
+        // position: nothing is rendered in this cycle.
+        if (waveOutGetPosition(playing_device, &position, sizeof(position)) == MMSYSERR_NOERROR &&
+            position.wType == TIME_BYTES) {
+            played_bytes += uint32_t(position.u.cb - last_count);
+            last_count = position.u.cb;
+            const int32_t frame_in_ring = int32_t((played_bytes / FRAME_BYTES) % ring_frames);
+            const int32_t playing_block = frame_in_ring / block_frames;
+
+            // Every block from next_block up to, not including, the one being
+            // played, in ring order.
+            while (output.next_block != playing_block) {
+                output.rendering = 1;
+                // sync_index moves on before the block is rendered: the queries
+                // read the record at sync_index while RenderBlock rewrites the
+                // record of next_block, and the two must never be the same.
+                int32_t heard = output.sync_index + 1;
+                output.sync_index = heard >= block_count ? 0 : heard;
+                RenderBlock();
+                output.rendering = 0;
+            }
+        }
+        Sleep(THREAD_PAUSE_MS);
+    }
+    // The thread's last act; it touches nothing shared after this.
+    output.thread_finished = 1;
+    return 0;
+}
+
+// A start that could not be completed: release what was made.
+bool AbandonStart(Module* module) {
+    StopPlayback(module);
+    return false;
+}
+
+}  // namespace
+
+bool StartPlayback(Module* module) {
+    if (!module) return false;
+    StopPlayback(module);
+    if (!FileIoInstalled()) return false;
+
+    // Rates and sizes, voices, the module's playback fields, channels,
+    // playing_module and the position records.
+    if (!ResetPlayback(module)) return AbandonStart(module);
+
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = OUTPUT_CHANNELS;
+    format.nSamplesPerSec = DWORD(output.mix_rate);
+    format.nAvgBytesPerSec = DWORD(output.mix_rate) * FRAME_BYTES;
+    format.nBlockAlign = WORD(FRAME_BYTES);
+    format.wBitsPerSample = OUTPUT_BITS;
+    format.cbSize = 0;
+    if (waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
+        // The reset state and the position records stay until the next
+        // StopPlayback; nothing renders and no thread runs.
+        device = nullptr;
+        return false;
+    }
+
+    if (!AllocateRenderBuffers()) return AbandonStart(module);
+    wave_header = WAVEHDR{};
+    wave_header.lpData = reinterpret_cast<LPSTR>(output.ring);
+    wave_header.dwBufferLength = DWORD(output.ring_frames) * FRAME_BYTES;
+    wave_header.dwBytesRecorded = 0;
+    wave_header.dwUser = 0;
+    wave_header.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;  // first and last buffer of one loop
+    wave_header.dwLoops = LOOP_FOREVER;
+    waveOutPrepareHeader(device, &wave_header, sizeof(wave_header));
+
+    // Every block once, on this thread, before the first sample is heard.
+    if (!PrefillRing()) return AbandonStart(module);
+
+    waveOutWrite(device, &wave_header, sizeof(wave_header));
+    output.stop_requested = 0;
+    output.thread_finished = 0;
+    output_thread = CreateThread(nullptr, 0, OutputThreadProc, nullptr, 0, nullptr);
+    if (!output_thread) {
+        // Without its thread the ring would repeat its two seconds for ever.
+        output.thread_finished = 1;
+        return AbandonStart(module);
+    }
+    SetThreadPriority(output_thread, THREAD_PRIORITY_TIME_CRITICAL);
+    return true;
+}
 
 bool StopPlayback(Module* module) {
     if (!module) return false;
     output.stop_requested = 1;
+    // No block is half rendered once this ends...
     while (output.rendering) {
     }
-    if (output.mix_allocation) {
-        free(output.mix_allocation);
-        output.mix_allocation = nullptr;
-        output.mix_buffer = nullptr;
+    // ...and none will be once the thread has reported its end.
+    if (output_thread) {
+        while (!output.thread_finished) Sleep(STOP_POLL_MS);
+        output_thread = nullptr;
     }
-    free(output.ring);
-    output.ring = nullptr;
-    output.playing_module = nullptr;
-    free(output.sync_entries);
-    output.sync_entries = nullptr;
-    output.next_block = 0;
-    output.sync_index = 0;
+
+    // The device lets go of the ring before it is freed.
+    if (device) waveOutReset(device);
+    if (wave_header.lpData && device) waveOutUnprepareHeader(device, &wave_header, sizeof(wave_header));
+    wave_header.dwFlags &= ~WHDR_PREPARED;
+    wave_header.lpData = nullptr;
+    // Mix buffer, ring (also an offline rendering's), playing_module, position
+    // records, next_block and sync_index.
+    ReleaseRenderBuffers();
+    if (device) {
+        waveOutClose(device);
+        device = nullptr;
+    }
     return true;
 }

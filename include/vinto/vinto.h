@@ -46,6 +46,14 @@ const char* GetLoadError(void);
 /* Stops playback if any and releases the module. Returns false for a NULL module. */
 bool FreeModule(Module* module);
 
+/* Plays the module from its start on the default audio output, 44100 Hz 16-bit
+ * stereo, until StopPlayback or FreeModule; ends any earlier playback first.
+ * About two seconds are rendered before this returns; from then on an output
+ * thread keeps a two-second ring filled. False for a NULL module, when not all
+ * file callbacks are installed, when the module cannot be played, memory runs
+ * out or no output device can be opened. */
+bool StartPlayback(Module* module);
+
 /* Ends playback or offline rendering in progress and releases the output's
  * buffers and device. The module is only tested for NULL (then false). */
 bool StopPlayback(Module* module);

@@ -173,6 +173,21 @@ TEST(TonePortamento, VolumeColumnAndEffectStepTwiceWithOneSpeed) {
     }
 }
 
+TEST(TonePortamento, VolumeColumnAloneSlidesToTheLastNote) {
+    xm::SongSpec song = EffectSong();
+    Put(song, 0, 0, C(49, 1));
+    Put(song, 1, 0, C(61, 0, 0, EFFECT_TONE_PORTA_VOLUME_SLIDE));  // new note period, no target yet
+    Put(song, 2, 0, C(0, 0, 0xF4));
+    ModulePtr module = LoadAndStart(song);
+    ASSERT_TRUE(module);
+    RunTicks(*module, 12);
+    EXPECT_EQ(channels[0].period, 4608);
+    EXPECT_EQ(channels[0].tone_porta_target, 0);
+    EXPECT_EQ(PeriodTrace(*module, 6), (std::vector<int32_t>{4608, 4352, 4096, 3840, 3840, 3840}));
+    EXPECT_EQ(channels[0].tone_porta_target, 3840);
+    EXPECT_EQ(channels[0].tone_porta_speed, 0x40);
+}
+
 TEST(VolumeSlide, RemembersAndPrefersTheHighNibble) {
     struct Case {
         uint8_t first, second;

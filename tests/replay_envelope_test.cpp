@@ -146,8 +146,11 @@ TEST(FadeOut, LaterTicksFadeButDoNotSilenceANoteWithoutEnvelope) {
     ModuleTick(module.get());
     EXPECT_EQ(channels[0].volume_env.value, 0);
     EXPECT_EQ(channels[0].fade_volume, 2);
-    ModuleTick(module.get());
-    EXPECT_EQ(channels[0].fade_volume, 0);
+    for (int tick = 1; tick < 4; tick++) {
+        ModuleTick(module.get());
+        EXPECT_EQ(channels[0].fade_volume, 0);
+        EXPECT_EQ(channels[0].flags, CHANNEL_VOLUME);  // also once the fade is over
+    }
 }
 
 // Points beyond the record's 20 must never be read, whatever the counts and

@@ -164,9 +164,9 @@ bool Reserve(XmReader& reader, uint64_t bytes) {
 bool ReadIdentification(XmReader& reader) {
     uint8_t text[XM_IDENTIFICATION_SIZE];
     FileSeek(reader.file, 0, SEEK_FROM_START);
-    if (ReadBlock(reader, text, XM_IDENTIFICATION_SIZE) < XM_IDENTIFICATION_SIZE ||
-        memcmp(text, XM_IDENTIFICATION, XM_IDENTIFICATION_SIZE) != 0)
-        return Refuse("not an XM module");
+    if (ReadBlock(reader, text, XM_IDENTIFICATION_SIZE) < XM_IDENTIFICATION_SIZE) return Refuse("not an XM module");
+    for (uint32_t k = 0; k < XM_IDENTIFICATION_SIZE; k++)
+        if (text[k] != uint8_t(XM_IDENTIFICATION[k])) return Refuse("not an XM module");
     return true;
 }
 

@@ -17,3 +17,9 @@ add_custom_command(OUTPUT ${module_test_song}
 vinto_test(module_resource_test module_resource_test.cpp)
 vinto_embed_song(module_resource_test ${module_test_song})
 target_compile_definitions(module_resource_test PRIVATE VINTO_TEST_SONG="${module_test_song}")
+
+# The program's own song, through the resource callbacks as the player loads it.
+if(EXISTS ${PROJECT_SOURCE_DIR}/resources/vinto.xm)
+  vinto_test(module_song_test module_song_test.cpp)
+  vinto_embed_song(module_song_test ${PROJECT_SOURCE_DIR}/resources/vinto.xm)
+endif()

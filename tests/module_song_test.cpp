@@ -1,0 +1,49 @@
+// The program's own song, embedded and loaded through the resource callbacks
+// exactly as the player does at start.
+#include <gtest/gtest.h>
+
+#include "module/file_io.h"
+#include "module/module.h"
+#include "module/resource_file.h"
+#include "tests/support/xm_builder.h"
+
+namespace {
+
+int32_t position_at_close = -1;
+int32_t length_at_close = -1;
+void RecordingClose(void* stream) {
+    position_at_close = ResourceFileTell(stream);
+    length_at_close = static_cast<ResourceFile*>(stream)->length;
+    ResourceFileClose(stream);
+}
+
+TEST(ProgramSong, LoadsAsThePlayerLoadsIt) {
+    SetFileIo(ResourceFileOpen, RecordingClose, ResourceFileRead, ResourceFileSeek, ResourceFileTell);
+    Module* module = LoadModule("0.xm", nullptr);
+    ASSERT_NE(module, nullptr) << GetLoadError();
+    EXPECT_EQ(position_at_close, length_at_close) << "reading ends exactly at the end of the resource";
+    EXPECT_EQ(module->channel_count, 14);
+    EXPECT_EQ(module->pattern_count, 15);
+    EXPECT_EQ(module->used_pattern_count, 15);
+    for (int i = 0; i < module->pattern_count; i++) EXPECT_EQ(module->patterns[i].row_count, 32) << i;
+    ASSERT_EQ(module->instrument_count, 7);
+    for (int i = 0; i < 7; i++) {
+        const Instrument& instrument = module->instruments[i];
+        EXPECT_EQ(instrument.sample_count, 1) << i;
+        for (int j = 1; j < 16; j++) EXPECT_EQ(instrument.samples[j], &EmptySample) << i << " slot " << j;
+    }
+    const Sample& third = *module->instruments[2].samples[0];
+    EXPECT_EQ(third.length, 929u);
+    EXPECT_EQ(third.loop_mode, LOOP_BIDI);
+    EXPECT_EQ(third.loop_start, 18u);
+    EXPECT_EQ(third.loop_length, 911u);
+    EXPECT_EQ(third.data[929], third.data[928]);
+    EXPECT_EQ(module->default_speed, 6);
+    EXPECT_EQ(module->default_bpm, 138);
+    EXPECT_EQ(module->flags & MODULE_LINEAR_FREQUENCY, MODULE_LINEAR_FREQUENCY);
+    EXPECT_EQ(xm::ModuleFaults(module), "");
+    EXPECT_TRUE(FreeModule(module));
+    SetFileIo(nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <string>
@@ -75,33 +76,32 @@ uint64_t RenderMinute(Module* module) {
     return digest;
 }
 
-class CorpusRender : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(CorpusRender, FirstMinuteRendersTheSameTwice) {
-    std::vector<uint8_t> bytes = ReadFile(CorpusDir() + "/" + GetParam());
-    ASSERT_FALSE(bytes.empty());
-    Module* module = xm::Load(bytes);
-    if (!module) GTEST_SKIP() << "the loader refuses it: " << GetLoadError();
-    ASSERT_TRUE(StartRendering(module));
-    uint64_t first = RenderMinute(module);
-    ASSERT_TRUE(StartRendering(module));
-    uint64_t second = RenderMinute(module);
-    EXPECT_EQ(first, second);
-    EXPECT_TRUE(FreeModule(module));
-}
-
-INSTANTIATE_TEST_SUITE_P(Songs, CorpusRender, ::testing::ValuesIn(CorpusSongs()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name;
-                             for (char c : info.param)
-                                 name += (isalnum(uint8_t(c)) ? c : '_');
-                             return name;
-                         });
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusRender);
-
-TEST(CorpusRenderSongs, AreAvailable) {
+// One test for all songs: the list is read when the test runs, so it cannot
+// disagree with the list seen when the tests were enumerated.
+TEST(CorpusRender, FirstMinuteOfEverySongRendersTheSameTwice) {
     if (CorpusDir().empty()) GTEST_SKIP() << "VINTO_CORPUS is not set";
-    EXPECT_FALSE(CorpusSongs().empty()) << "no .xm files in " << CorpusDir();
+    std::vector<std::string> songs = CorpusSongs();
+    ASSERT_FALSE(songs.empty()) << "no .xm files in " << CorpusDir();
+    int rendered = 0;
+    for (const std::string& song : songs) {
+        SCOPED_TRACE(song);
+        std::vector<uint8_t> bytes = ReadFile(CorpusDir() + "/" + song);
+        ASSERT_FALSE(bytes.empty());
+        Module* module = xm::Load(bytes);
+        if (!module) {
+            // The loader's own tests judge refusals; only note them here.
+            printf("%s: not rendered, the loader refuses it: %s\n", song.c_str(), GetLoadError());
+            continue;
+        }
+        ASSERT_TRUE(StartRendering(module));
+        uint64_t first = RenderMinute(module);
+        ASSERT_TRUE(StartRendering(module));
+        uint64_t second = RenderMinute(module);
+        EXPECT_EQ(first, second);
+        EXPECT_TRUE(FreeModule(module));
+        rendered++;
+    }
+    EXPECT_GT(rendered, 0);
 }
 
 }  // namespace

@@ -48,6 +48,20 @@ constexpr uint8_t SAMPLE_TYPE_BIDI = 0x02;
 constexpr uint8_t SAMPLE_TYPE_16_BIT = 0x10;
 
 // ---- why the last load failed -------------------------------------------------
+//
+// A load is refused (LoadModule returns null and releases what was built) for:
+//   "not an XM module"                         identification text wrong or short
+//   "no channels"
+//   "too many channels (N, at most 32)"        the replay engine has 32 channel slots
+//   "empty song (song length 0)"
+//   "too many instruments (N, at most 32767)"  instrument_count is a signed 16-bit field
+//   "pattern with too many rows (N, at most 256)"
+//   "too many samples in an instrument (N, at most 16)"
+//   "sample too long (N frames, at most 2147483647)"
+//   "module too large (patterns and samples need more than 256 MiB)"
+//   "out of memory"
+// and by LoadModule itself for "no file callbacks installed" and "cannot open the file".
+// Everything else out of range is clamped where it is read.
 
 // A small static text: composing a reason must not allocate.
 char load_error[96] = "";

@@ -4,8 +4,19 @@
 #pragma once
 
 #ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+// kernel32 has an old LoadModule of its own, and FreeModule is a macro for
+// FreeLibrary: keep both out of the way of the engine's operations.
+#define LoadModule Win32LoadModule
 #include <windows.h>
 #include <mmsystem.h>
+#undef LoadModule
+#undef FreeModule
 #else
 #include <stdint.h>
 

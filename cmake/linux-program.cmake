@@ -12,10 +12,6 @@ if(NOT GTK3_FOUND)
   return()
 endif()
 
-# The song is assembled in (.incbin); a language enabled in module/ alone is
-# not known to the targets of this directory or of tests/.
-enable_language(ASM)
-
 set(VINTO_SONG "${PROJECT_SOURCE_DIR}/resources/vinto.xm" CACHE FILEPATH
   "The XM song embedded in the player program")
 

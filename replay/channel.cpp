@@ -23,7 +23,7 @@ void SetBpm(Module& module, int32_t bpm) {
 
 void ResetChannelForSample(Channel& channel, const Sample& sample) {
     channel.volume = sample.volume;
-    channel.pan = (int32_t)(sample.pan & 0xFF);
+    channel.pan = (int32_t)sample.pan;
     // fixed_value is left alone on purpose: an envelope whose first point lies
     // after tick 0 shows the value left from before until it gets there.
     channel.volume_env.value = ENVELOPE_FULL_VOLUME;

@@ -85,13 +85,6 @@ TEST(NotePitch, AmigaSongsPlayAtTheirPitch) {
     EXPECT_EQ(channels[0].voice->step_fraction, 814388129u);
 }
 
-TEST(NotePitch, AmigaExtremesOfNoteAndFinetune) {
-    EXPECT_EQ(AmigaNotePeriod(0, -128), 29021);
-    EXPECT_EQ(AmigaNotePeriod(119, 127), 27);
-    EXPECT_EQ(AmigaNotePeriod(119, 0), 28);
-    EXPECT_EQ(AmigaNotePeriod(48, 0), 1712);
-}
-
 TEST(NotePitch, TransposedNoteIsLimitedTo0Through119) {
     struct Case {
         uint8_t note;

@@ -245,12 +245,6 @@ TEST_F(VoiceUpdate, NoteStartHandsASoundingVoiceToTheTwinAndBack) {
     EXPECT_EQ(VoicePool[35].volume, 0);
 }
 
-TEST_F(VoiceUpdate, NoteStartOnTheEmptySampleMakesTheVoiceActive) {
-    channel.flags = CHANNEL_TRIGGER;
-    ApplyChannelToVoice(channel, &EmptySample, module);
-    EXPECT_EQ(channel.voice->sample, &EmptySample);
-}
-
 TEST(VoiceSlots, ThirtyTwoChannelsUseOnlyTheirOwnTwoSlots) {
     xm::SongSpec song = ToneSong(32, 4, 1);
     for (int row = 0; row < 3; row++)

@@ -43,9 +43,11 @@ function(vinto_windows_link target entry subsystem)
   endif()
   target_compile_options(${target} PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -ffunction-sections>)
+  # The link map lets the tests see every object that went in.
   target_link_options(${target} PRIVATE
     -nostdlib -static -s
-    -Wl,--subsystem,${subsystem} -Wl,-e,${symbol} -Wl,--gc-sections)
+    -Wl,--subsystem,${subsystem} -Wl,-e,${symbol} -Wl,--gc-sections
+    -Wl,-Map,${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
   # The engine, then the system DLLs' import libraries, then mingw-w64's static
   # pow and nearbyint (with the error hook they call) and libgcc for the
   # compiler's helpers (64-bit division on i686, stack probes).

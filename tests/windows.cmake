@@ -24,7 +24,7 @@ if(Python3_FOUND AND VINTO_WIN32_BUILD)
   add_test(NAME windows_exe_i686
     COMMAND Python3::Interpreter ${vinto_windows_tests}/check_pe.py
       --exe ${VINTO_WIN32_BUILD}/vinto.exe --machine i386 --song ${VINTO_WIN32_BUILD}/song/vinto.xm
-      --max-size ${VINTO_EXE_MAX_SIZE}
+      --max-size ${VINTO_EXE_MAX_SIZE} --map ${VINTO_WIN32_BUILD}/vinto_program.map
       --objdump ${VINTO_I686_OBJDUMP}
       --objects ${VINTO_WIN32_BUILD}/libvinto.a ${VINTO_WIN32_BUILD}/module/libvinto_resource.a
                 ${VINTO_WIN32_BUILD}/CMakeFiles/vinto_program.dir/host/program.cpp.obj)
@@ -34,7 +34,8 @@ endif()
 if(Python3_FOUND AND VINTO_WIN64_BUILD)
   add_test(NAME windows_exe_x86_64
     COMMAND Python3::Interpreter ${vinto_windows_tests}/check_pe.py
-      --exe ${VINTO_WIN64_BUILD}/vinto.exe --machine amd64 --song ${VINTO_WIN64_BUILD}/song/vinto.xm)
+      --exe ${VINTO_WIN64_BUILD}/vinto.exe --machine amd64 --song ${VINTO_WIN64_BUILD}/song/vinto.xm
+      --map ${VINTO_WIN64_BUILD}/vinto_program.map)
   set_tests_properties(windows_exe_x86_64 PROPERTIES LABELS windows)
 
   find_program(VINTO_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)

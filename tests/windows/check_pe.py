@@ -6,11 +6,12 @@ raw data 251), the size without the song, and that nothing in the program needs
 the C runtime's start-up (no TLS callbacks, no global constructors).
 
 usage: check_pe.py --exe vinto.exe --machine i386|amd64 --song song.xm
-                   [--max-size BYTES] [--objdump TOOL --objects FILE...]
+                   [--max-size BYTES] [--map LINK.map] [--objdump TOOL --objects FILE...]
 Prints one line per check; exits 1 when any fails."""
 
 import argparse
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -126,6 +127,7 @@ def main():
     parser.add_argument("--machine", required=True, choices=sorted(MACHINES))
     parser.add_argument("--song", required=True)
     parser.add_argument("--max-size", type=int, default=0, help="largest size without the song, 0: not checked")
+    parser.add_argument("--map", help="the linker's map of the program")
     parser.add_argument("--objdump")
     parser.add_argument("--objects", nargs="*", default=[])
     args = parser.parse_args()
@@ -169,6 +171,15 @@ def main():
     print("      size %d bytes, %d without the song" % (len(data), without_song))
     if args.max_size:
         check(without_song <= args.max_size, "size without the song %d <= %d" % (without_song, args.max_size))
+
+    if args.map:
+        # Any constructor, initialiser or TLS contribution from any linked object
+        # (libraries included) would be code that nothing ever runs.
+        pattern = re.compile(r"^ (\.(?:ctors|dtors|init_array|fini_array|tls|CRT)\S*)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+)")
+        with open(args.map) as f:
+            found = [(m.group(1), m.group(3)) for m in map(pattern.match, f) if m and int(m.group(2), 16)]
+        check(not found, "no constructor, initialiser or TLS data among the linked objects%s" %
+              (": " + ", ".join("%s from %s" % item for item in found) if found else ""))
 
     if args.objects:
         # Global constructors would need the C runtime's start-up, which this program does without.

@@ -103,7 +103,7 @@ int RunProbe() {
 }  // namespace
 
 #ifdef _WIN32
-extern "C" void ProbeEntry() {
+extern "C" void WINAPI ProbeEntry() {
     ExitProcess(UINT(RunProbe()));
 }
 #else

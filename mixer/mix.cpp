@@ -1,1 +1,262 @@
-// (being written)
+// The floating-point voice mixer.
+//
+// Each voice is mixed in runs: stretches of frames without a loop or sample
+// end, ramp end or call end inside them, so the per-frame loops need no tests.
+// Every output value is defined to the bit: the sample value is interpolated
+// exactly in double precision, weighted in double precision and stored back
+// in single precision, in slot order.
+#include <math.h>
+#include <stddef.h>
+
+#include "mixer/mixer.h"
+
+int32_t ramp_length = 128;
+float inverse_ramp_length = 0.0078125f;
+
+namespace {
+
+// Stands in for a step of 0 when the frames to a boundary are counted: a step
+// of 256 Hz at 44100 Hz. The position itself does not move.
+constexpr uint64_t SUBSTITUTE_STEP = 24932236;
+constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;  // 2^-31
+constexpr int32_t CHUNK_FRAMES = 64;                  // frames fetched ahead of the arithmetic
+
+uint64_t ToFixed(int64_t whole) { return static_cast<uint64_t>(whole) << 32; }
+
+// Round to nearest, ties to even, saturated to the 32-bit range (only gains far
+// outside 0..255 can reach the limits).
+int32_t RoundGain(double value) {
+    const double rounded = nearbyint(value);
+    if (!(rounded > -2147483648.0)) return rounded < 0 ? INT32_MIN : 0;  // NaN gives 0
+    if (rounded > 2147483647.0) return INT32_MAX;
+    return static_cast<int32_t>(rounded);
+}
+
+void StopVoice(Voice& voice) {
+    voice.sample = nullptr;
+    voice.position = 0;
+    voice.position_fraction = 0;
+}
+
+// Frames of a run with fixed gains. Positions advance by delta (the step, or
+// its two's complement when moving backward) in 32.32 arithmetic. The entries
+// of a chunk are fetched first so that the arithmetic loop, free of loads
+// through computed indices, can be vectorised; its operations and their order
+// are those of one frame at a time.
+void MixFixed(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, double left,
+              double right) {
+    int32_t base[CHUNK_FRAMES];
+    int32_t slope[CHUNK_FRAMES];
+    int32_t fraction[CHUNK_FRAMES];
+    while (frames > 0) {
+        const int32_t count = frames < CHUNK_FRAMES ? frames : CHUNK_FRAMES;
+        for (int32_t k = 0; k < count; k++) {
+            const ptrdiff_t index = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
+            const int32_t e0 = data[index];
+            base[k] = e0;
+            slope[k] = data[index + 1] - e0;
+            fraction[k] = static_cast<int32_t>(static_cast<uint32_t>(position) >> 1);
+            position += delta;
+        }
+        for (int32_t k = 0; k < count; k++) {
+            const double s = static_cast<double>(base[k]) + fraction[k] * FRACTION_UNIT * slope[k];
+            out[2 * k] = static_cast<float>(static_cast<double>(out[2 * k]) + s * left);
+            out[2 * k + 1] = static_cast<float>(static_cast<double>(out[2 * k + 1]) + s * right);
+        }
+        out += 2 * count;
+        frames -= count;
+    }
+}
+
+// Frames of a ramp run: the gains grow by their steps after every frame,
+// carried in double precision. Returns the gains after the last frame's step.
+void MixRamp(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, double& left,
+             double& right, double left_step, double right_step) {
+    double gl = left;
+    double gr = right;
+    for (int32_t k = 0; k < frames; k++) {
+        const ptrdiff_t index = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
+        const int32_t e0 = data[index];
+        const int32_t slope = data[index + 1] - e0;
+        const int32_t fraction = static_cast<int32_t>(static_cast<uint32_t>(position) >> 1);
+        const double s = static_cast<double>(e0) + fraction * FRACTION_UNIT * slope;
+        out[2 * k] = static_cast<float>(static_cast<double>(out[2 * k]) + s * gl);
+        out[2 * k + 1] = static_cast<float>(static_cast<double>(out[2 * k + 1]) + s * gr);
+        gl += left_step;
+        gr += right_step;
+        position += delta;
+    }
+    left = gl;
+    right = gr;
+}
+
+// Plans a fresh ramp from the integer part of the applied gains towards the
+// targets; returns its length (0: the gains already stand at the targets).
+int32_t PlanRamp(Voice& voice) {
+    voice.planned_left_gain = voice.left_gain;
+    voice.planned_right_gain = voice.right_gain;
+    const int64_t left = static_cast<int64_t>(voice.left_gain) - (voice.current_left_gain >> 8);
+    const int64_t right = static_cast<int64_t>(voice.right_gain) - (voice.current_right_gain >> 8);
+    voice.left_step = left != 0 ? static_cast<float>(static_cast<double>(left) * GAIN_UNIT * inverse_ramp_length) : 0.0f;
+    voice.right_step =
+        right != 0 ? static_cast<float>(static_cast<double>(right) * GAIN_UNIT * inverse_ramp_length) : 0.0f;
+    const int32_t frames = left != 0 || right != 0 ? ramp_length : 0;
+    voice.ramp_frames_left = frames;
+    return frames;
+}
+
+// Position after a ping-pong run that ended at a loop boundary: reflected at
+// the boundary, and again while it lies outside the loop. Two reflections in a
+// row move a position by twice the loop length, so whole back-and-forth trips
+// of a step far larger than the loop are taken at once.
+uint64_t ReflectPosition(Voice& voice, uint64_t position, int64_t loop_start, int64_t loop_end) {
+    const int64_t start = static_cast<int64_t>(ToFixed(loop_start));
+    const int64_t end = static_cast<int64_t>(ToFixed(loop_end));
+    const uint64_t span = ToFixed(loop_end - loop_start);
+    const uint64_t trip = 2 * span;
+    int64_t p = static_cast<int64_t>(position);
+    bool forward = voice.direction == DIRECTION_FORWARD;
+    // The run reaches the boundary unless the step is 0, which never moves.
+    if (forward) {
+        if (p < end) return position;
+        p = static_cast<int64_t>(2 * static_cast<uint64_t>(end) - 1 - static_cast<uint64_t>(p));
+        forward = false;
+    } else {
+        if (p > start) return position;
+        p = static_cast<int64_t>(2 * static_cast<uint64_t>(start) - 1 - static_cast<uint64_t>(p));
+        forward = true;
+    }
+    if (forward) {
+        // From end + span on, a reflection at the end lands before the start.
+        if (p >= end && static_cast<uint64_t>(p - end) >= span) {
+            const uint64_t trips = (static_cast<uint64_t>(p - end) - span) / trip + 1;
+            p = static_cast<int64_t>(static_cast<uint64_t>(p) - trips * trip);
+        }
+        if (p >= end) {
+            p = static_cast<int64_t>(2 * static_cast<uint64_t>(end) - 1 - static_cast<uint64_t>(p));
+            forward = false;
+        }
+    } else {
+        // Below start - span, a reflection at the start lands at or after the end.
+        const uint64_t below = static_cast<uint64_t>(start) - static_cast<uint64_t>(p);  // start - p
+        if (p < start && below > span) {
+            const uint64_t excess = below - span;
+            const uint64_t trips = excess / trip + (excess % trip != 0);
+            p = static_cast<int64_t>(static_cast<uint64_t>(p) + trips * trip);
+        }
+        if (p < start) {
+            p = static_cast<int64_t>(2 * static_cast<uint64_t>(start) - 1 - static_cast<uint64_t>(p));
+            forward = true;
+        }
+    }
+    voice.direction = forward ? DIRECTION_FORWARD : DIRECTION_BACKWARD;
+    return static_cast<uint64_t>(p);
+}
+
+void MixVoice(Voice& voice, float* out, int32_t frames) {
+    const Sample& sample = *voice.sample;
+    const int16_t* data = sample.data;
+    const uint64_t step = ToFixed(voice.step_integer) | voice.step_fraction;
+    const uint64_t boundary_step = step != 0 ? step : SUBSTITUTE_STEP;
+    const int64_t loop_start = sample.loop_start;
+    const int64_t loop_length = sample.loop_length;
+    const int64_t loop_end = loop_start + loop_length;
+    uint64_t position = ToFixed(voice.position) | voice.position_fraction;
+    int32_t left = frames;
+    for (;;) {
+        // Only a voice in a state the replay engine never creates can stand
+        // outside entries -1 .. loop end; it ends rather than read elsewhere.
+        const int64_t whole = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
+        if (whole < -1 || whole > loop_end) {
+            StopVoice(voice);
+            return;
+        }
+        const bool forward = voice.direction == DIRECTION_FORWARD;
+        const int64_t distance = forward ? static_cast<int64_t>(ToFixed(loop_end) - position)
+                                         : static_cast<int64_t>(position - ToFixed(loop_start));
+        int32_t run = left;
+        bool at_boundary = false;
+        if (distance <= 0) {
+            run = 0;
+            at_boundary = true;
+        } else {
+            const uint64_t d = static_cast<uint64_t>(distance);
+            const uint64_t until = d / boundary_step + (d % boundary_step != 0);
+            if (until <= static_cast<uint64_t>(left)) {
+                run = static_cast<int32_t>(until);
+                at_boundary = true;
+            }
+        }
+
+        int32_t ramp;
+        if (voice.ramp_frames_left > 0 && voice.left_gain == voice.planned_left_gain &&
+            voice.right_gain == voice.planned_right_gain) {
+            ramp = voice.ramp_frames_left;
+        } else {
+            ramp = PlanRamp(voice);
+        }
+        if (ramp > 0 && ramp < run) {
+            run = ramp;
+            at_boundary = false;
+        }
+
+        const uint64_t delta = forward ? step : 0 - step;
+        if (ramp > 0) {
+            double gl = static_cast<float>(voice.current_left_gain * (1.0 / 256) * GAIN_UNIT);
+            double gr = static_cast<float>(voice.current_right_gain * (1.0 / 256) * GAIN_UNIT);
+            MixRamp(out, data, position, delta, run, gl, gr, voice.left_step, voice.right_step);
+            voice.current_left_gain = RoundGain(gl * 255 * 256);
+            voice.current_right_gain = RoundGain(gr * 255 * 256);
+            voice.ramp_frames_left = ramp - run;
+            if (voice.ramp_frames_left == 0) {
+                voice.left_step = 0.0f;
+                voice.right_step = 0.0f;
+                voice.current_left_gain = static_cast<int32_t>(static_cast<uint32_t>(voice.left_gain) << 8);
+                voice.current_right_gain = static_cast<int32_t>(static_cast<uint32_t>(voice.right_gain) << 8);
+            }
+        } else if (run > 0) {
+            const float gl = static_cast<float>(voice.left_gain * static_cast<double>(GAIN_UNIT));
+            const float gr = static_cast<float>(voice.right_gain * static_cast<double>(GAIN_UNIT));
+            MixFixed(out, data, position, delta, run, gl, gr);
+        }
+        position += delta * static_cast<uint64_t>(run);
+        out += 2 * static_cast<ptrdiff_t>(run);
+        left -= run;
+
+        if (at_boundary) {
+            if (sample.loop_mode == LOOP_FORWARD && loop_length > 0) {
+                // Also turns a voice that could only have been set moving
+                // backward on a forward loop around, instead of leaving it
+                // stuck at the loop start.
+                voice.direction = DIRECTION_FORWARD;
+                uint32_t whole_position = static_cast<uint32_t>(position >> 32);
+                if (whole_position >= static_cast<uint64_t>(loop_end)) {
+                    whole_position -= static_cast<uint32_t>(loop_length);
+                    if (whole_position >= static_cast<uint64_t>(loop_end)) {
+                        whole_position = static_cast<uint32_t>(
+                            loop_start + (whole_position - static_cast<uint64_t>(loop_start)) % loop_length);
+                    }
+                }
+                position = ToFixed(whole_position) | static_cast<uint32_t>(position);
+            } else if (sample.loop_mode == LOOP_BIDI && loop_length > 0) {
+                position = ReflectPosition(voice, position, loop_start, loop_end);
+            } else {
+                StopVoice(voice);
+                return;
+            }
+        }
+        if (left == 0) break;
+    }
+    voice.position = static_cast<uint32_t>(position >> 32);
+    voice.position_fraction = static_cast<uint32_t>(position);
+}
+
+}  // namespace
+
+void MixVoices(float* out, int32_t frames) {
+    if (frames < 1) return;
+    for (int32_t i = 0; i < MIXED_VOICE_COUNT; i++) {
+        Voice& voice = VoicePool[i];
+        if (voice.sample) MixVoice(voice, out, frames);
+    }
+}

@@ -39,12 +39,17 @@ struct Voice {
 
 extern Voice VoicePool[VOICE_COUNT];
 
-// Set by the playback start: 128 frames and 1/128 at 44100 Hz.
+// Frames per volume ramp and its inverse in single precision. Start at the
+// values for 44100 Hz (128 and 1/128); the playback start sets them again.
 extern int32_t ramp_length;
 extern float inverse_ramp_length;
 
+// Zero-fills every voice, then gives each its own index and a step of 1.0.
 void ResetVoicePool();
 
 // Adds frames frames of every active voice among slots 0..63, in slot order,
 // into out (interleaved float stereo). Does nothing for frames below 1.
+// A voice reads its sample's entries from data[-1] (the zero entry in front of
+// the sample, reached after a ping-pong reflection at loop start 0) up to the
+// guard entry at the loop end.
 void MixVoices(float* out, int32_t frames);

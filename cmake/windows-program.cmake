@@ -59,7 +59,7 @@ set_target_properties(vinto_program PROPERTIES OUTPUT_NAME vinto)
 target_compile_options(vinto_program PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Os>)
 target_include_directories(vinto_program PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
 # windres looks for the files a .rc names in its include directories.
-set_property(SOURCE resources/vinto.rc APPEND PROPERTY INCLUDE_DIRECTORIES "${CMAKE_CURRENT_BINARY_DIR}/song")
+target_include_directories(vinto_program PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_CURRENT_BINARY_DIR}/song>)
 set_property(SOURCE resources/vinto.rc APPEND PROPERTY OBJECT_DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/song/vinto.xm")
 target_link_libraries(vinto_program PRIVATE vinto_resource)
 vinto_windows_link(vinto_program ProgramEntry windows)

@@ -49,7 +49,8 @@ if(Python3_FOUND AND VINTO_WIN64_BUILD)
     set(out ${CMAKE_BINARY_DIR}/windows)
     add_test(NAME windows_wine_dialog
       COMMAND ${wine_player} dialog --exe ${VINTO_WIN64_BUILD}/vinto.exe
-        --send ${VINTO_WIN64_BUILD}/vinto-send.exe --out ${out})
+        --send ${VINTO_WIN64_BUILD}/vinto-send.exe --out ${out}
+        --unplayable ${VINTO_WIN64_BUILD}/vinto-unplayable.exe)
     add_test(NAME windows_wine_pitch
       COMMAND ${wine_player} pitch --native-probe $<TARGET_FILE:vinto_pitch_probe>
         --windows-probe ${VINTO_WIN64_BUILD}/vinto-pitch-probe.exe --out ${out})

@@ -4,12 +4,15 @@ Wine prefix under a temporary HOME, and checks it as a person would use it.
 
   dialog   the dialog appears centred (a screenshot is saved in --out), Escape
            and foreign commands leave it open, a click on "close" and a
-           WM_CLOSE end the process with exit code 0 within two seconds
+           WM_CLOSE end the process with exit code 0 within two seconds, all
+           while the music plays; with a song that does not load and without
+           a sound device the dialog behaves the same and nothing is heard
   capture  the program's sound, captured through an ALSA file output, equals
            vinto-render's rendering of the same song
   pitch    the pitch probe gives the same results natively and under Wine
 
 usage: wine_player.py dialog  --exe vinto.exe --send vinto-send.exe --out DIR
+                              [--unplayable vinto-unplayable.exe]
        wine_player.py capture --exe vinto.exe --send vinto-send.exe --out DIR
                               --render vinto-render --song song.xm [--seconds N]
        wine_player.py pitch   --native-probe PROGRAM --windows-probe PROGRAM.exe --out DIR
@@ -29,6 +32,14 @@ WM_COMMAND = 0x0111
 IDC_CLOSE = 1003
 IDCANCEL = 2
 CLOSE_LIMIT = 2.0  # seconds from the close to the end of the process
+ASOUNDRC = """# The default output writes what it is given, untouched, to a file.
+pcm.!default {
+    type file
+    slave.pcm "null"
+    file "%s"
+    format "raw"
+}
+"""
 
 
 def find_wine():
@@ -47,7 +58,7 @@ def find_wineserver(wine):
 class Session:
     """A virtual display and a fresh Wine prefix under a temporary HOME."""
 
-    def __init__(self, out_dir, asound=None):
+    def __init__(self, out_dir, sound_file=None):
         self.wine = find_wine()
         self.wineserver = find_wineserver(self.wine)
         self.root = tempfile.mkdtemp(prefix="vinto-wine-")
@@ -62,9 +73,11 @@ class Session:
             raise RuntimeError("Xvfb did not start")
         home = os.path.join(self.root, "home")
         os.makedirs(home)
-        if asound:
-            with open(os.path.join(home, ".asoundrc"), "w") as f:
-                f.write(asound)
+        # The default sound output writes to a file: the program plays as it
+        # would on a machine with a sound card, and what it plays can be read.
+        self.sound_file = sound_file or os.path.join(self.root, "sound.raw")
+        with open(os.path.join(home, ".asoundrc"), "w") as f:
+            f.write(ASOUNDRC % self.sound_file)
         self.env = dict(os.environ, DISPLAY=":" + display, HOME=home, WINEPREFIX=os.path.join(self.root, "prefix"),
                         WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", XDG_RUNTIME_DIR=self.root)
         self.env.pop("PULSE_SERVER", None)
@@ -75,9 +88,16 @@ class Session:
         # Without a window manager, Wine would wait two seconds for one to
         # acknowledge each hidden window: let Wine place the windows itself.
         self.run_wine(["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"])
-        self.run_wine(["reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Audio", "/d", "alsa", "/f"])
-        subprocess.run([self.wineserver, "-w"], env=self.env, timeout=120)
+        self.set_audio("alsa")
         print("      wine prefix ready in %.1f s on display :%s" % (time.monotonic() - started, display))
+
+    def set_audio(self, driver):
+        """Chooses Wine's sound driver; "" leaves it without any sound device."""
+        self.run_wine(["reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Audio", "/d", driver, "/f"])
+        subprocess.run([self.wineserver, "-w"], env=self.env, timeout=120)
+
+    def sound_bytes(self):
+        return os.path.getsize(self.sound_file) if os.path.exists(self.sound_file) else 0
 
     def run_wine(self, args, timeout=120):
         return subprocess.run([self.wine] + args, env=self.env, timeout=timeout,
@@ -222,18 +242,39 @@ def dialog_checks(args, check):
         code, seconds = player.wait_exit(10, started)
         check(code == 0 and seconds <= CLOSE_LIMIT, "WM_CLOSE ends it: exit code %s after %.2f s" % (code, seconds))
         player.end()
+        check(session.sound_bytes() > 0, "the music played meanwhile (%d bytes of sound)" % session.sound_bytes())
+
+        # Failures are not shown: a song that does not load and a missing sound
+        # device leave a silent player whose dialog behaves as usual.
+        silent_runs = [("a song that is no XM module", args.unplayable, "alsa"),
+                       ("no sound device", args.exe, "")]
+        for what, exe, driver in silent_runs:
+            if not exe:
+                continue
+            session.set_audio(driver)
+            if os.path.exists(session.sound_file):
+                os.remove(session.sound_file)
+            player = Player(session, exe, args.send)
+            time.sleep(1)
+            rect = player.tool("rect", IDC_CLOSE).stdout.split() if player.window else []
+            if len(rect) == 4:
+                left, top, right, bottom = map(int, rect)
+                session.xdotool("mousemove", (left + right) // 2, (top + bottom) // 2)
+                started = time.monotonic()
+                session.xdotool("click", 1)
+                code, seconds = player.wait_exit(10, started)
+            else:
+                code, seconds = None, 0.0
+            # The file output creates its file when a sound stream opens.
+            check(player.window is not None and code == 0 and seconds <= CLOSE_LIMIT and
+                  not os.path.exists(session.sound_file),
+                  "with %s the dialog shows, plays nothing and closes: exit code %s after %.2f s" %
+                  (what, code, seconds))
+            player.end()
     finally:
         session.close()
 
 
-ASOUNDRC = """# The default output writes what it is given, untouched, to a file.
-pcm.!default {
-    type file
-    slave.pcm "null"
-    file "%s"
-    format "raw"
-}
-"""
 FRAME_BYTES = 4  # 16-bit stereo
 
 
@@ -251,7 +292,7 @@ def capture_checks(args, check):
     captured_path = os.path.join(args.out, "vinto-capture.raw")
     if os.path.exists(captured_path):
         os.remove(captured_path)
-    session = Session(args.out, asound=ASOUNDRC % captured_path)
+    session = Session(args.out, sound_file=captured_path)
     try:
         player = Player(session, args.exe, args.send)
         check(player.window is not None, "the player runs")
@@ -318,6 +359,7 @@ def main():
     parser.add_argument("mode", choices=["dialog", "capture", "pitch"])
     parser.add_argument("--exe")
     parser.add_argument("--send")
+    parser.add_argument("--unplayable", help="vinto.exe with a song that does not load")
     parser.add_argument("--out", required=True)
     parser.add_argument("--render")
     parser.add_argument("--song")
@@ -325,7 +367,7 @@ def main():
     parser.add_argument("--native-probe")
     parser.add_argument("--windows-probe")
     args = parser.parse_args()
-    for name in ("exe", "send", "out", "render", "song", "native_probe", "windows_probe"):
+    for name in ("exe", "send", "unplayable", "out", "render", "song", "native_probe", "windows_probe"):
         if getattr(args, name):
             setattr(args, name, os.path.abspath(getattr(args, name)))
     check = Checks()

@@ -48,7 +48,12 @@ struct OutputState {
     float* mix_buffer = nullptr;    // 16-byte aligned, ring_frames interleaved float frames
     SyncEntry* sync_entries = nullptr;  // one per block (ring_frames / block_frames); owned
     int32_t next_block = 0;             // block RenderBlock renders next, 0..block_count-1
-    std::atomic<int32_t> sync_index{0}; // block being heard, 0..block_count-1; the queries read it
+    std::atomic<int32_t> sync_index{0}; // block being heard, 0..block_count-1
+    // The record of block sync_index, copied by SetSyncIndex: the queries read
+    // these, on any thread, while the output thread rewrites other records.
+    std::atomic<uint8_t> heard_order{0};
+    std::atomic<uint8_t> heard_row{0};
+    std::atomic<uint32_t> heard_time_ms{0};
     Module* playing_module = nullptr;   // not owned; null when stopped
     uint8_t offline_rendering = 0;      // 1 while StartRendering's preparation is in force
     std::atomic<uint32_t> song_loops{0};  // passes completed: moves off the song's last order
@@ -97,11 +102,16 @@ bool ResetPlayback(Module* module);
 bool AllocateRenderBuffers();
 
 // Renders every block of the ring once, from block 0 until next_block is 0
-// again. Returns false, rendering nothing, when the module or a buffer is missing.
+// again, and makes block 0 the one heard. Returns false, rendering nothing,
+// when the module or a buffer is missing.
 bool PrefillRing();
 
 // True when RenderBlock may run: module, sizes and all three buffers present.
 bool RenderReady();
+
+// Makes block the one being heard: sets sync_index and copies the block's
+// record for the position queries.
+void SetSyncIndex(int32_t block);
 
 // Frees mix_allocation, ring and sync_entries, clears playing_module and the
 // offline flag and sets next_block and sync_index to 0. The device must no

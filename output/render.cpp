@@ -134,6 +134,7 @@ bool ResetPlayback(Module* module) {
         output.playing_module = nullptr;
         return false;
     }
+    SetSyncIndex(0);  // the zero record until a block is rendered
     return true;
 }
 
@@ -172,6 +173,7 @@ bool PrefillRing() {
     do {
         RenderBlock();
     } while (output.next_block != 0);
+    SetSyncIndex(0);  // the device starts with block 0
     return true;
 }
 
@@ -187,26 +189,35 @@ void ReleaseRenderBuffers() {
     output.sync_entries = nullptr;
     output.next_block = 0;
     output.sync_index = 0;
+    output.heard_order = 0;
+    output.heard_row = 0;
+    output.heard_time_ms = 0;
+}
+
+void SetSyncIndex(int32_t block) {
+    const SyncEntry& entry = output.sync_entries[block];
+    output.heard_order.store(entry.order, std::memory_order_relaxed);
+    output.heard_row.store(entry.row, std::memory_order_relaxed);
+    output.heard_time_ms.store(entry.time_ms, std::memory_order_relaxed);
+    output.sync_index.store(block, std::memory_order_relaxed);
 }
 
 // Position queries: the record of the block being heard (or, offline, the
-// block last rendered). The module is only tested for null.
+// block last rendered), as SetSyncIndex copied it. The module is only tested
+// for null.
 uint32_t GetPlayOrder(Module* module) {
-    SyncEntry* entries = output.sync_entries;
-    if (!module || !entries) return 0;
-    return entries[output.sync_index.load(std::memory_order_relaxed)].order;
+    if (!module || !output.sync_entries) return 0;
+    return output.heard_order.load(std::memory_order_relaxed);
 }
 
 uint32_t GetPlayRow(Module* module) {
-    SyncEntry* entries = output.sync_entries;
-    if (!module || !entries) return 0;
-    return entries[output.sync_index.load(std::memory_order_relaxed)].row;
+    if (!module || !output.sync_entries) return 0;
+    return output.heard_row.load(std::memory_order_relaxed);
 }
 
 uint32_t GetPlayTime(Module* module) {
-    SyncEntry* entries = output.sync_entries;
-    if (!module || !entries) return 0;
-    return entries[output.sync_index.load(std::memory_order_relaxed)].time_ms;
+    if (!module || !output.sync_entries) return 0;
+    return output.heard_time_ms.load(std::memory_order_relaxed);
 }
 
 // Offline rendering: the playback preparation without device or thread, then
@@ -231,7 +242,7 @@ int32_t RenderNextBlock(int16_t* out, int32_t capacity_frames) {
     if (capacity_frames < block_frames) return 0;
     const int32_t block = output.next_block;
     RenderBlock();
-    output.sync_index.store(block, std::memory_order_relaxed);
+    SetSyncIndex(block);
     memcpy(out, output.ring + size_t(block) * size_t(block_frames) * 2,
            size_t(block_frames) * 4);
     return block_frames;

@@ -5,7 +5,8 @@
 // The loader reads sequentially and trusts the file's layout, but never its
 // sizes: every read lands in freshly zeroed bytes (a file that ends early reads
 // as zeros), every count is checked or clamped before it sizes an allocation or
-// an index, and all allocations for patterns and samples come out of one budget.
+// an index, and every allocation whose size or number the file decides
+// (patterns, instruments, samples and their data) comes out of one budget.
 #include <stdlib.h>
 #include <string.h>
 
@@ -34,8 +35,10 @@ constexpr uint32_t MAX_PATTERN_ROWS = 256;
 constexpr int32_t EMPTY_PATTERN_ROWS = 64;  // a pattern the song names but the file lacks
 constexpr uint32_t MAX_INSTRUMENTS = 32767;  // what instrument_count can hold
 constexpr uint32_t MAX_SAMPLE_FRAMES = 0x7FFFFFFF;
-constexpr uint64_t MAX_MODULE_BYTES = uint64_t(256) << 20;  // patterns and sample data together
+constexpr uint64_t MAX_MODULE_BYTES = uint64_t(256) << 20;  // patterns, instruments and samples together
 constexpr uint32_t SAMPLE_EXTRA_ENTRIES = 9;  // one zero entry in front, eight behind
+constexpr uint32_t SAMPLE_READ_PIECE = 1u << 20;  // bytes of sample data per read
+constexpr uint32_t FILL_RUN_ENTRIES = 4096;       // entries set one by one before copying
 constexpr int16_t FALLBACK_BPM = 125;
 constexpr uint8_t START_GLOBAL_VOLUME = 64;
 constexpr uint16_t MAX_ENVELOPE_VALUE = 64;
@@ -409,6 +412,16 @@ bool ReadSampleHeader(XmReader& reader, Sample& sample) {
     return true;
 }
 
+// Sets count entries to value: one short run by hand, then copies of it.
+void FillEntries(int16_t* entries, uint32_t count, int16_t value) {
+    uint32_t run = count < FILL_RUN_ENTRIES ? count : FILL_RUN_ENTRIES;
+    for (uint32_t k = 0; k < run; k++) entries[k] = value;
+    for (uint32_t done = run; done < count; done += run) {
+        uint32_t n = count - done < run ? count - done : run;
+        memcpy(entries + done, entries, size_t(n) * sizeof(int16_t));
+    }
+}
+
 // Fills a sample's storage from the file or the sample loader, widens 8-bit
 // values, removes the delta coding and writes the guard entry.
 void ReadSampleData(XmReader& reader, Sample& sample, int32_t instrument_index, uint32_t sample_index) {
@@ -418,31 +431,45 @@ void ReadSampleData(XmReader& reader, Sample& sample, int32_t instrument_index, 
     // length + 8 entries are the 2 x length + 16 bytes a sample loader may fill.
     uint8_t* bytes = reinterpret_cast<uint8_t*>(sample.data);
     uint32_t byte_count = sample.bits == 16 ? 2 * length : length;
+    uint32_t handed = byte_count;  // bytes given to the loader or the read callback
     SampleLoader loader = reader.module->sample_loader;
     if (loader) {
         loader(bytes, byte_count, sample.bits, instrument_index, sample_index);
         SkipForward(reader, byte_count);
     } else {
-        FileRead(bytes, byte_count, reader.file);
+        // In pieces, ending at the first short read: storage past the file's
+        // end is never handed out, so it stays zero without being touched,
+        // and a short file declaring a long sample loads quickly.
+        handed = 0;
+        while (handed < byte_count) {
+            uint32_t piece = byte_count - handed < SAMPLE_READ_PIECE ? byte_count - handed : SAMPLE_READ_PIECE;
+            uint32_t got = FileRead(bytes + handed, piece, reader.file);
+            handed += piece;
+            if (got < piece) break;
+        }
     }
+    // Entries from here on hold only bytes never handed out: zeros.
+    uint32_t frames = sample.bits == 16 ? handed / 2 : handed;
 
     int16_t* data = sample.data;
     if (sample.bits == 8) {
         // Widen in place from the end: entry k covers bytes 2k and 2k + 1,
         // which lie at or behind byte k, so no byte is overwritten unread.
-        for (uint32_t k = length; k-- > 0;) data[k] = int16_t(AsSigned8(bytes[k]) * 256);
+        for (uint32_t k = frames; k-- > 0;) data[k] = int16_t(AsSigned8(bytes[k]) * 256);
         sample.bits = 16;
     } else {
-        for (uint32_t k = 0; k < length; k++) data[k] = AsSigned16(Get16(bytes + 2 * k));
+        for (uint32_t k = 0; k < frames; k++) data[k] = AsSigned16(Get16(bytes + 2 * k));
     }
 
     // Data from a sample loader is plain PCM; the file's is delta-coded.
     if (!loader) {
         uint16_t sum = 0;
-        for (uint32_t k = 0; k < length; k++) {
+        for (uint32_t k = 0; k < frames; k++) {
             sum = uint16_t(sum + uint16_t(data[k]));
             data[k] = AsSigned16(sum);
         }
+        // Zero deltas: the last value carries on to the end.
+        if (sum != 0) FillEntries(data + frames, length - frames, AsSigned16(sum));
     }
 
     // The interpolation partner of the loop's last frame, so the mixer finds
@@ -475,6 +502,7 @@ bool ReadInstrument(XmReader& reader, int32_t index) {
     // Slots below sample_count stay null until their sample exists, so a
     // failure half-way leaves nothing for the release to mistake as owned.
     for (uint32_t j = 0; j < sample_count; j++) {
+        if (!Reserve(reader, sizeof(Sample))) return RefuseTooLarge();
         Sample* sample = static_cast<Sample*>(calloc(1, sizeof(Sample)));
         if (!sample) return OutOfMemory();
         instrument.samples[j] = sample;
@@ -487,6 +515,8 @@ bool ReadInstrument(XmReader& reader, int32_t index) {
 bool ReadInstruments(XmReader& reader) {
     Module& module = *reader.module;
     if (module.instrument_count == 0) return true;
+    // Up to 32767 records: a few bytes of file must not buy megabytes beyond the budget.
+    if (!Reserve(reader, uint64_t(module.instrument_count) * sizeof(Instrument))) return RefuseTooLarge();
     module.instruments = static_cast<Instrument*>(calloc(size_t(module.instrument_count), sizeof(Instrument)));
     if (!module.instruments) return OutOfMemory();
     for (int32_t i = 0; i < module.instrument_count; i++)

@@ -146,10 +146,12 @@ TEST(Refusal, LimitsThemselvesAreAccepted) {
 
 TEST(Refusal, MemoryBudgetBoundary) {
     // One channel, one row: the patterns take one record and one cell of the
-    // 256 MiB; a sample takes its frames plus nine entries of two bytes. A
-    // second sample of 2^31 frames is refused on its header, before any data
-    // is decoded: which reason comes shows whether the first one fit.
-    const uint64_t budget = 256ull * MIB - sizeof(Pattern) - sizeof(PatternCell);
+    // 256 MiB, the instrument its record and each sample its record; a sample's
+    // data takes its frames plus nine entries of two bytes. A second sample of
+    // 2^31 frames is refused on its header, before any data is decoded: which
+    // reason comes shows whether the first one fit.
+    const uint64_t budget =
+        256ull * MIB - sizeof(Pattern) - sizeof(PatternCell) - sizeof(Instrument) - 2 * sizeof(Sample);
     const uint32_t fitting_frames = uint32_t(budget / 2 - 9);
     for (uint32_t frames : {fitting_frames, fitting_frames + 1}) {
         xm::SongSpec song = xm::SimpleSong(1, 1);

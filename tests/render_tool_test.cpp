@@ -171,6 +171,9 @@ TEST_F(ToolTest, LengthsAreWholeBlocks) {
         {"--seconds", "0.020046", 1768},  // 884.03 frames
         {"--seconds", "0.1", 4420},      {"--seconds", "1", 44200},
         {"--seconds", "2.", 88400},      {"--seconds", ".5", 22100},
+        // Just below and just above 884 / 44100 s: exact however many digits.
+        {"--seconds", "0.0200453514739229024943310657596371882086167800453", 884},
+        {"--seconds", "0.02004535147392290249433106575963718820861678004536", 1768},
     };
     std::vector<uint8_t> reference = Reference(song_, 100);
     for (const auto& c : cases) {

@@ -102,30 +102,41 @@ bool ParseFrames(const char* text, uint64_t& frames) {
     return true;
 }
 
-// ceil(S x 44100) for a decimal S, computed exactly from its digits.
+// ceil(S x 44100) for a decimal S, exact for any number of digits: the digits
+// of S are multiplied by 44100 by hand; what falls behind the point rounds up.
 bool ParseSeconds(const char* text, uint64_t& frames) {
-    uint64_t whole = 0, fraction = 0, scale = 1;
-    bool digits = false, point = false;
+    std::vector<uint32_t> digits;  // all digits of S, most significant first
+    size_t fraction_digits = 0;
+    bool point = false;
     for (const char* p = text; *p; p++) {
         if (*p == '.' && !point) {
             point = true;
-            continue;
-        }
-        if (*p < '0' || *p > '9') return false;
-        digits = true;
-        if (!point) {
-            whole = whole * 10 + uint64_t(*p - '0');
-            if (whole > MAX_FRAMES / MIX_RATE) return false;
-        } else if (scale < 1000000000ull) {  // nanoseconds are finer than a frame
-            fraction = fraction * 10 + uint64_t(*p - '0');
-            scale *= 10;
-        } else if (*p != '0') {
-            fraction += 1;  // a digit beyond the ninth only rounds the result up
-            while (p[1] >= '0' && p[1] <= '9') p++;
+        } else if (*p >= '0' && *p <= '9') {
+            digits.push_back(uint32_t(*p - '0'));
+            if (point) fraction_digits++;
+        } else {
+            return false;
         }
     }
-    if (!digits) return false;
-    uint64_t value = whole * MIX_RATE + (fraction * MIX_RATE + scale - 1) / scale;
+    if (digits.empty()) return false;
+    uint32_t carry = 0;
+    for (size_t k = digits.size(); k-- > 0;) {
+        uint32_t product = digits[k] * MIX_RATE + carry;
+        digits[k] = product % 10;
+        carry = product / 10;
+    }
+    uint64_t value = carry;  // at most 44099: the digits carried past the front
+    const size_t whole_digits = digits.size() - fraction_digits;
+    for (size_t k = 0; k < whole_digits; k++) {
+        value = value * 10 + digits[k];
+        if (value > MAX_FRAMES) return false;
+    }
+    for (size_t k = whole_digits; k < digits.size(); k++) {
+        if (digits[k]) {
+            value++;
+            break;
+        }
+    }
     if (value == 0 || value > MAX_FRAMES) return false;
     frames = value;
     return true;

@@ -274,6 +274,12 @@ TEST_F(RenderTest, PreparationRefusesWhatCannotBePlayed) {
     EXPECT_FALSE(PrefillRing());
     EXPECT_TRUE(tick_calls.empty());
     EXPECT_EQ(GetPlayTime(&module), 0u);  // the zero record of block 0
+
+    // Prepared for the device rather than offline: RenderNextBlock stays out.
+    ASSERT_TRUE(AllocateRenderBuffers());
+    EXPECT_TRUE(RenderReady());
+    EXPECT_EQ(RenderNextBlock(frames, 884), 0);
+    EXPECT_TRUE(tick_calls.empty());
 }
 
 TEST_F(RenderTest, QueriesAreZeroUnlessSomethingPlays) {

@@ -61,11 +61,10 @@ DWORD WINAPI OutputThreadProc(void*) {
             // played, in ring order.
             while (output.next_block != playing_block) {
                 output.rendering = 1;
-                // sync_index moves on before the block is rendered: the queries
-                // read the record at sync_index while RenderBlock rewrites the
-                // record of next_block, and the two must never be the same.
-                int32_t heard = output.sync_index + 1;
-                output.sync_index = heard >= block_count ? 0 : heard;
+                // sync_index moves on before the block is rendered, so that the
+                // record it names is never the one RenderBlock is rewriting.
+                const int32_t heard = output.sync_index + 1;
+                SetSyncIndex(heard >= block_count ? 0 : heard);
                 RenderBlock();
                 output.rendering = 0;
             }

@@ -162,6 +162,27 @@ TEST_F(PlaybackStartStopTest, ARefusedDeviceKeepsTheResetStateUntilTheNextStop) 
     EXPECT_TRUE(Stopped());
 }
 
+// The queries run on their own thread while the output thread renders, and
+// what they report only moves forward: the record of the block being heard
+// is never the one being rewritten.
+TEST_F(PlaybackStartStopTest, QueriesWhilePlayingOnlyMoveForward) {
+    fake_wave_out::RunClock(8 * REAL_TIME);
+    ASSERT_TRUE(StartPlayback(first_));
+    EXPECT_EQ(GetPlayTime(first_), 19u);  // the end of block 0
+    uint32_t last = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < end) {
+        const uint32_t heard = GetPlayTime(first_);
+        ASSERT_GE(heard, last);
+        last = heard;
+        (void)GetPlayOrder(first_);
+        (void)GetPlayRow(first_);
+    }
+    // 300 ms at 8 times real speed: more than two seconds of song heard.
+    EXPECT_GT(last, 2000u);
+    EXPECT_TRUE(StopPlayback(first_));
+}
+
 // Quick starts and stops of every kind while the thread renders at several
 // times real speed: nothing may be left running, open or allocated, and the
 // device must never see a call out of turn.
@@ -184,6 +205,7 @@ TEST_F(PlaybackStartStopTest, ManyQuickCycles) {
                 ASSERT_NE(module, nullptr);
                 break;
             case 3:  // stopping through another module
+                (void)GetPlayTime(module);
                 EXPECT_TRUE(StopPlayback(first_ == module ? second_ : first_));
                 break;
         }

@@ -8,6 +8,7 @@
 // the callback runs; the position query takes the same lock, which also orders
 // the caller's writes into the buffer before the callback's later reads.
 #include <SDL.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -31,6 +32,12 @@ constexpr uint32_t DEVICE_MAGIC = 0x56574F44;  // "DOWV"
 constexpr Uint16 CALLBACK_FRAMES = 1024;      // SDL's buffer: 23 ms at 44100 Hz
 
 bool IsOpen(HWAVEOUT device) { return device && device->magic == DEVICE_MAGIC; }
+
+// The one line a person sees when nothing can be heard: Windows would stay
+// silent, but a Linux player started from a shell should say why.
+void ReportNoDevice() {
+    fprintf(stderr, "vinto: no audio output device (%s): playing nothing\n", SDL_GetError());
+}
 
 void SDLCALL FillAudio(void* user_data, Uint8* stream, int length) {
     WaveOutDevice* device = static_cast<WaveOutDevice*>(user_data);
@@ -73,6 +80,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT result, UINT device_id, const WAVEFORMATEX* form
     WaveOutDevice* device = static_cast<WaveOutDevice*>(calloc(1, sizeof(WaveOutDevice)));
     if (!device) return MMSYSERR_NOMEM;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        ReportNoDevice();
         free(device);
         return MMSYSERR_NODRIVER;
     }
@@ -87,6 +95,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT result, UINT device_id, const WAVEFORMATEX* form
     // No changes allowed: SDL converts to whatever the hardware takes.
     device->sdl_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
     if (device->sdl_device == 0) {
+        ReportNoDevice();
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         free(device);
         return MMSYSERR_NODRIVER;

@@ -166,9 +166,9 @@ TEST_F(PlaybackStartStopTest, ARefusedDeviceKeepsTheResetStateUntilTheNextStop) 
 // what they report only moves forward: the record of the block being heard
 // is never the one being rewritten.
 TEST_F(PlaybackStartStopTest, QueriesWhilePlayingOnlyMoveForward) {
-    fake_wave_out::RunClock(8 * REAL_TIME);
     ASSERT_TRUE(StartPlayback(first_));
     EXPECT_EQ(GetPlayTime(first_), 19u);  // the end of block 0
+    fake_wave_out::RunClock(8 * REAL_TIME);
     uint32_t last = 0;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
     while (std::chrono::steady_clock::now() < end) {

@@ -30,6 +30,9 @@ std::vector<int16_t> RingBlock(int32_t block) {
     return std::vector<int16_t>(start, start + BLOCK_FRAMES * 2);
 }
 
+// The record's song time, copied out of its packed place.
+uint32_t TimeOf(int32_t block) { return output.sync_entries[block].time_ms; }
+
 bool SameEntry(const SyncEntry& a, const SyncEntry& b) {
     return a.order == b.order && a.row == b.row && a.time_ms == b.time_ms;
 }
@@ -66,8 +69,8 @@ protected:
     // `previous` in ring order, each block a little later than the one before.
     void ExpectRenderedInOrder(const std::vector<int32_t>& blocks, uint32_t previous_time) {
         for (int32_t b : blocks) {
-            EXPECT_GT(output.sync_entries[b].time_ms, previous_time) << "block " << b;
-            previous_time = output.sync_entries[b].time_ms;
+            EXPECT_GT(TimeOf(b), previous_time) << "block " << b;
+            previous_time = TimeOf(b);
         }
     }
     Module* module_ = nullptr;
@@ -76,8 +79,8 @@ protected:
 TEST_F(PlaybackThreadTest, PrefillRendersTheWholeRingAndStartsTheLoopingDevice) {
     // 100 blocks of 884 frames at 798 frames a tick: 111 ticks, 1903 ms of song time.
     EXPECT_EQ(module_->time_ms, 1903u);
-    EXPECT_EQ(output.sync_entries[0].time_ms, 19u);
-    EXPECT_EQ(output.sync_entries[BLOCKS - 1].time_ms, 1903u);
+    EXPECT_EQ(TimeOf(0), 19u);
+    EXPECT_EQ(TimeOf(BLOCKS - 1), 1903u);
     EXPECT_EQ(output.next_block, 0);
     EXPECT_EQ(output.sync_index.load(), 0);
 
@@ -185,10 +188,9 @@ TEST_F(PlaybackThreadTest, TheQueriesFollowThePlayingBlock) {
         const int32_t block = BlockAt(step.bytes);
         EXPECT_EQ(output.sync_index.load(), block) << step.bytes;
         EXPECT_EQ(output.next_block, block) << step.bytes;
-        const SyncEntry& heard = output.sync_entries[block];
-        EXPECT_EQ(GetPlayOrder(module_), heard.order) << step.bytes;
-        EXPECT_EQ(GetPlayRow(module_), heard.row) << step.bytes;
-        EXPECT_EQ(GetPlayTime(module_), heard.time_ms) << step.bytes;
+        EXPECT_EQ(GetPlayOrder(module_), output.sync_entries[block].order) << step.bytes;
+        EXPECT_EQ(GetPlayRow(module_), output.sync_entries[block].row) << step.bytes;
+        EXPECT_EQ(GetPlayTime(module_), TimeOf(block)) << step.bytes;
     }
 }
 

@@ -8,6 +8,7 @@
 // the callback runs; the position query takes the same lock, which also orders
 // the caller's writes into the buffer before the callback's later reads.
 #include <SDL.h>
+#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -37,6 +38,19 @@ bool IsOpen(HWAVEOUT device) { return device && device->magic == DEVICE_MAGIC; }
 // silent, but a Linux player started from a shell should say why.
 void ReportNoDevice() {
     fprintf(stderr, "vinto: no audio output device (%s): playing nothing\n", SDL_GetError());
+}
+
+void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA's library prints its own diagnostics when it finds no card; the line
+// above says what matters. Only a library SDL has already loaded is touched.
+void QuietAlsa() {
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_NOLOAD);
+    if (!alsa) return;
+    using MessageHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+    auto set_handler = reinterpret_cast<int (*)(MessageHandler)>(dlsym(alsa, "snd_lib_error_set_handler"));
+    if (set_handler) set_handler(IgnoreAlsaMessage);
+    dlclose(alsa);
 }
 
 void SDLCALL FillAudio(void* user_data, Uint8* stream, int length) {
@@ -84,6 +98,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT result, UINT device_id, const WAVEFORMATEX* form
         free(device);
         return MMSYSERR_NODRIVER;
     }
+    QuietAlsa();
     SDL_AudioSpec wanted{};
     wanted.freq = int(format->nSamplesPerSec);
     wanted.format = AUDIO_S16LSB;

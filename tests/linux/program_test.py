@@ -15,6 +15,7 @@ import select
 import shutil
 import subprocess
 import sys
+import tempfile
 import termios
 import time
 
@@ -332,10 +333,15 @@ def close_with_enter(process, why):
 
 
 def no_audio_device(arguments):
-    process = run_with_pipe(arguments.program, b"", SDL_AUDIODRIVER="no-such-audio-driver")
-    errors = close_with_enter(process, "a failed audio start")
-    lines = errors.decode(errors="replace").splitlines()
-    check(len(lines) == 1 and lines[0].strip(), f"not one line on standard error: {lines!r}")
+    # No such output at all; and ALSA without any device, whose library would
+    # print diagnostics of its own.
+    with tempfile.NamedTemporaryFile(suffix=".conf") as no_devices:
+        for environment in ({"SDL_AUDIODRIVER": "no-such-audio-driver"},
+                            {"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": no_devices.name}):
+            process = run_with_pipe(arguments.program, b"", **environment)
+            errors = close_with_enter(process, f"a failed audio start with {environment}")
+            lines = errors.decode(errors="replace").splitlines()
+            check(len(lines) == 1 and "audio" in lines[0], f"not one line on standard error: {lines!r}")
 
 
 def silent_player(arguments):

@@ -14,7 +14,7 @@
 
 namespace {
 
-TEST(DialogUnits, BaseUnitsRoundTheAverageLetterWidth) {
+TEST(LinuxDialogUnits, BaseUnitsRoundTheAverageLetterWidth) {
     struct Case {
         int alphabet_width, height;
         DialogBaseUnits expected;
@@ -32,7 +32,7 @@ TEST(DialogUnits, BaseUnitsRoundTheAverageLetterWidth) {
     }
 }
 
-TEST(DialogUnits, PixelsAsWindowsLaysOutThePlayerDialog) {
+TEST(LinuxDialogUnits, PixelsAsWindowsLaysOutThePlayerDialog) {
     // 8 pt "MS Sans Serif" at 96 dpi has base units 6 x 13 on Windows.
     struct Case {
         int x, y, width, height;
@@ -104,7 +104,7 @@ struct Pipe {
 
 // The dialog through DialogBoxParamA, without a display, over pipes in place
 // of the process's standard input and output.
-class TerminalDialog : public ::testing::Test {
+class LinuxTerminalDialog : public ::testing::Test {
 protected:
     void SetUp() override {
         received.clear();
@@ -145,7 +145,7 @@ constexpr Message CLICK = {WM_COMMAND, 1003, 0};
 constexpr Message CLOSE = {WM_CLOSE, 0, 0};
 constexpr Message CANCEL = {WM_COMMAND, IDCANCEL, 0};
 
-TEST_F(TerminalDialog, EnterIsTheCloseButton) {
+TEST_F(LinuxTerminalDialog, EnterIsTheCloseButton) {
     end_on = WM_COMMAND;
     end_on_wparam = 1003;
     EXPECT_EQ(Show("\n", false), 42);
@@ -155,7 +155,7 @@ TEST_F(TerminalDialog, EnterIsTheCloseButton) {
     EXPECT_EQ(shown.back(), '\n');  // the shell's prompt starts on a fresh line
 }
 
-TEST_F(TerminalDialog, EndOfInputClosesTheWindow) {
+TEST_F(LinuxTerminalDialog, EndOfInputClosesTheWindow) {
     EXPECT_EQ(Show(""), 42);
     EXPECT_EQ(received, (std::vector<Message>{INIT, CLOSE}));
     received.clear();
@@ -163,14 +163,14 @@ TEST_F(TerminalDialog, EndOfInputClosesTheWindow) {
     EXPECT_EQ(received, (std::vector<Message>{INIT, CLOSE}));
 }
 
-TEST_F(TerminalDialog, EscapeAndOtherKeysLeaveItOpen) {
+TEST_F(LinuxTerminalDialog, EscapeAndOtherKeysLeaveItOpen) {
     end_on = WM_COMMAND;
     end_on_wparam = 1003;
     Show("x \x1b" "q\r");
     EXPECT_EQ(received, (std::vector<Message>{INIT, CANCEL, CLICK}));
 }
 
-TEST_F(TerminalDialog, ProcedureDecidesWhatEnds) {
+TEST_F(LinuxTerminalDialog, ProcedureDecidesWhatEnds) {
     // A procedure that ends only on the button sees Enter after a refused close.
     end_on = WM_COMMAND;
     end_on_wparam = 1003;
@@ -178,7 +178,7 @@ TEST_F(TerminalDialog, ProcedureDecidesWhatEnds) {
     EXPECT_EQ(received, (std::vector<Message>{INIT, CLOSE, CLICK}));
 }
 
-TEST_F(TerminalDialog, InterruptClosesTheWindowAndIsRestored) {
+TEST_F(LinuxTerminalDialog, InterruptClosesTheWindowAndIsRestored) {
     struct sigaction before;
     sigaction(SIGINT, nullptr, &before);
     raise_interrupt = true;
@@ -189,20 +189,20 @@ TEST_F(TerminalDialog, InterruptClosesTheWindowAndIsRestored) {
     EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
-TEST_F(TerminalDialog, EndedDuringInitNeitherDrawsNorWaits) {
+TEST_F(LinuxTerminalDialog, EndedDuringInitNeitherDrawsNorWaits) {
     end_on = WM_INITDIALOG;
     EXPECT_EQ(Show("", false), 42);
     EXPECT_EQ(received, (std::vector<Message>{INIT}));
     EXPECT_EQ(shown, "");
 }
 
-TEST_F(TerminalDialog, MissingTemplateFailsAtOnce) {
+TEST_F(LinuxTerminalDialog, MissingTemplateFailsAtOnce) {
     EXPECT_EQ(Show("\n", true, MAKEINTRESOURCEA(121)), -1);
     EXPECT_EQ(Show("\n", true, "PLAYER"), -1);
     EXPECT_TRUE(received.empty());
 }
 
-TEST(EndDialog, RefusesWindowsThatAreNotShown) {
+TEST(LinuxEndDialog, RefusesWindowsThatAreNotShown) {
     LinuxWindow stranger = {&PLAYER_DIALOG, RecordingProc, 0, false, 0};
     EXPECT_FALSE(EndDialog(&stranger, 1));
     EXPECT_FALSE(stranger.ended);

@@ -162,6 +162,17 @@ TEST_F(PlaybackStartStopTest, ARefusedDeviceKeepsTheResetStateUntilTheNextStop) 
     EXPECT_TRUE(Stopped());
 }
 
+// A module the preparation refuses (the loader never makes one with more than
+// 32 channels): refused after stopping what played, with nothing left open.
+TEST_F(PlaybackStartStopTest, AModuleThatCannotBePlayedIsRefusedCleanly) {
+    ASSERT_TRUE(StartPlayback(first_));
+    second_->channel_count = 33;
+    EXPECT_FALSE(StartPlayback(second_));
+    EXPECT_TRUE(Stopped());
+    EXPECT_EQ(fake_wave_out::Calls(), (Calls{"open", "prepare", "write", "reset", "unprepare", "close"}));
+    second_->channel_count = 2;
+}
+
 // The queries run on their own thread while the output thread renders, and
 // what they report only moves forward: the record of the block being heard
 // is never the one being rewritten.

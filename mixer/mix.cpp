@@ -19,7 +19,6 @@ namespace {
 // of 256 Hz at 44100 Hz. The position itself does not move.
 constexpr uint64_t SUBSTITUTE_STEP = 24932236;
 constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;  // 2^-31
-constexpr int32_t CHUNK_FRAMES = 64;                  // frames fetched ahead of the arithmetic
 
 uint64_t ToFixed(int64_t whole) { return static_cast<uint64_t>(whole) << 32; }
 
@@ -38,56 +37,68 @@ void StopVoice(Voice& voice) {
     voice.position_fraction = 0;
 }
 
+// The interpolated value e0 + t x (e1 - e0) of the entries around position,
+// times 2^31: e0 x 2^31 + (fraction >> 1) x (e1 - e0). The value needs at
+// most 48 bits, so it and its conversion are exact, and weighing it with a
+// gain times 2^-31 (also exact) rounds exactly as weighing the value itself
+// with the gain. One conversion per frame instead of three.
+inline double ScaledValue(const int16_t* data, uint64_t position) {
+    const ptrdiff_t index = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
+    const int64_t e0 = data[index];
+    const int64_t fraction = static_cast<uint32_t>(position) >> 1;
+    return static_cast<double>(e0 * 2147483648 + fraction * (data[index + 1] - e0));
+}
+
+// The two kernels below stay out of line and take the gains already rounded
+// to single precision as float arguments. GCC 12 drops a rounding to single
+// precision that is followed by a widening back to double when its SLP
+// vectoriser handles two of them as a pair (as for the two sides of a frame);
+// no such pair then exists within one function.
+#if defined(__GNUC__)
+#define MIX_KERNEL __attribute__((noinline))
+#else
+#define MIX_KERNEL
+#endif
+
 // Frames of a run with fixed gains. Positions advance by delta (the step, or
-// its two's complement when moving backward) in 32.32 arithmetic. The entries
-// of a chunk are fetched first so that the arithmetic loop, free of loads
-// through computed indices, can be vectorised; its operations and their order
-// are those of one frame at a time.
-void MixFixed(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, double left,
-              double right) {
-    int32_t base[CHUNK_FRAMES];
-    int32_t slope[CHUNK_FRAMES];
-    int32_t fraction[CHUNK_FRAMES];
-    while (frames > 0) {
-        const int32_t count = frames < CHUNK_FRAMES ? frames : CHUNK_FRAMES;
-        for (int32_t k = 0; k < count; k++) {
-            const ptrdiff_t index = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
-            const int32_t e0 = data[index];
-            base[k] = e0;
-            slope[k] = data[index + 1] - e0;
-            fraction[k] = static_cast<int32_t>(static_cast<uint32_t>(position) >> 1);
-            position += delta;
-        }
-        for (int32_t k = 0; k < count; k++) {
-            const double s = static_cast<double>(base[k]) + fraction[k] * FRACTION_UNIT * slope[k];
-            out[2 * k] = static_cast<float>(static_cast<double>(out[2 * k]) + s * left);
-            out[2 * k + 1] = static_cast<float>(static_cast<double>(out[2 * k + 1]) + s * right);
-        }
-        out += 2 * count;
-        frames -= count;
+// its two's complement when moving backward) in 32.32 arithmetic. The two
+// sides of a frame form one pair of doubles, which the compiler keeps in one
+// SSE2 register.
+MIX_KERNEL void MixFixed(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
+                         float left, float right) {
+    const double scaled_left = left * FRACTION_UNIT;
+    const double scaled_right = right * FRACTION_UNIT;
+    for (int32_t k = 0; k < frames; k++) {
+        const double s = ScaledValue(data, position);
+        const double l = out[2 * k] + s * scaled_left;
+        const double r = out[2 * k + 1] + s * scaled_right;
+        out[2 * k] = static_cast<float>(l);
+        out[2 * k + 1] = static_cast<float>(r);
+        position += delta;
     }
 }
 
-// Frames of a ramp run: the gains grow by their steps after every frame,
-// carried in double precision. Returns the gains after the last frame's step.
-void MixRamp(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, double& left,
-             double& right, double left_step, double right_step) {
-    double gl = left;
-    double gr = right;
+// Frames of a ramp run from the given gains: after every frame the gains grow
+// by their steps, carried in double precision (scaled by 2^-31 like the gains
+// of MixFixed, which changes no sum). Stores the gains after the last step.
+MIX_KERNEL void MixRamp(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
+                        float left, float right, float left_step, float right_step, double* end_gains) {
+    double gl = left * FRACTION_UNIT;
+    double gr = right * FRACTION_UNIT;
+    const double step_left = left_step * FRACTION_UNIT;
+    const double step_right = right_step * FRACTION_UNIT;
     for (int32_t k = 0; k < frames; k++) {
-        const ptrdiff_t index = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
-        const int32_t e0 = data[index];
-        const int32_t slope = data[index + 1] - e0;
-        const int32_t fraction = static_cast<int32_t>(static_cast<uint32_t>(position) >> 1);
-        const double s = static_cast<double>(e0) + fraction * FRACTION_UNIT * slope;
-        out[2 * k] = static_cast<float>(static_cast<double>(out[2 * k]) + s * gl);
-        out[2 * k + 1] = static_cast<float>(static_cast<double>(out[2 * k + 1]) + s * gr);
-        gl += left_step;
-        gr += right_step;
+        const double s = ScaledValue(data, position);
+        const double l = out[2 * k] + s * gl;
+        const double r = out[2 * k + 1] + s * gr;
+        out[2 * k] = static_cast<float>(l);
+        out[2 * k + 1] = static_cast<float>(r);
+        gl += step_left;
+        gr += step_right;
         position += delta;
     }
-    left = gl;
-    right = gr;
+    end_gains[0] = gl * 2147483648.0;
+    end_gains[1] = gr * 2147483648.0;
 }
 
 // Plans a fresh ramp from the integer part of the applied gains towards the
@@ -202,11 +213,12 @@ void MixVoice(Voice& voice, float* out, int32_t frames) {
 
         const uint64_t delta = forward ? step : 0 - step;
         if (ramp > 0) {
-            double gl = static_cast<float>(voice.current_left_gain * (1.0 / 256) * GAIN_UNIT);
-            double gr = static_cast<float>(voice.current_right_gain * (1.0 / 256) * GAIN_UNIT);
-            MixRamp(out, data, position, delta, run, gl, gr, voice.left_step, voice.right_step);
-            voice.current_left_gain = RoundGain(gl * 255 * 256);
-            voice.current_right_gain = RoundGain(gr * 255 * 256);
+            const float gl = static_cast<float>(voice.current_left_gain * (1.0 / 256) * GAIN_UNIT);
+            const float gr = static_cast<float>(voice.current_right_gain * (1.0 / 256) * GAIN_UNIT);
+            double end_gains[2];
+            MixRamp(out, data, position, delta, run, gl, gr, voice.left_step, voice.right_step, end_gains);
+            voice.current_left_gain = RoundGain(end_gains[0] * 255 * 256);
+            voice.current_right_gain = RoundGain(end_gains[1] * 255 * 256);
             voice.ramp_frames_left = ramp - run;
             if (voice.ramp_frames_left == 0) {
                 voice.left_step = 0.0f;
@@ -229,13 +241,13 @@ void MixVoice(Voice& voice, float* out, int32_t frames) {
                 // backward on a forward loop around, instead of leaving it
                 // stuck at the loop start.
                 voice.direction = DIRECTION_FORWARD;
+                // Back by the loop length while at or past the loop end.
+                const uint32_t end = static_cast<uint32_t>(loop_end);
+                const uint32_t span = static_cast<uint32_t>(loop_length);
                 uint32_t whole_position = static_cast<uint32_t>(position >> 32);
-                if (whole_position >= static_cast<uint64_t>(loop_end)) {
-                    whole_position -= static_cast<uint32_t>(loop_length);
-                    if (whole_position >= static_cast<uint64_t>(loop_end)) {
-                        whole_position = static_cast<uint32_t>(
-                            loop_start + (whole_position - static_cast<uint64_t>(loop_start)) % loop_length);
-                    }
+                if (whole_position >= end) {
+                    whole_position -= span;
+                    if (whole_position >= end) whole_position = end - span + (whole_position - end) % span;
                 }
                 position = ToFixed(whole_position) | static_cast<uint32_t>(position);
             } else if (sample.loop_mode == LOOP_BIDI && loop_length > 0) {

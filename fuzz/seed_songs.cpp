@@ -223,6 +223,25 @@ std::vector<SeedSong> SeedSongs() {
         At(s, 0, 2, 3) = Cell{0, 0, 0, 13, 0x99};
         add("tempo-extremes", s);
     }
+    {  // ping-pong and forward loops far shorter than one step: many turns per frame
+        SongSpec s = Playing(4, 16);
+        xm::InstrumentSpec in;
+        in.samples.push_back(Wave(8, false, xm::PINGPONG_LOOP, 7, 1));
+        in.samples.push_back(Wave(8, true, xm::PINGPONG_LOOP, 0, 3));
+        in.samples.push_back(Wave(8, false, xm::FORWARD_LOOP, 5, 2));
+        for (auto& sample : in.samples) sample.relative_note = 23;
+        for (int k = 0; k < 96; k++) in.keymap[k] = uint8_t(k % 3);
+        s.instruments.push_back(in);
+        for (int c = 0; c < 3; c++) At(s, 0, 0, c) = Cell{uint8_t(94 + c), 2, 0, 1, 0xFF};
+        At(s, 0, 0, 3) = Cell{96, 2, 0, 0, 0xFF};  // arpeggio on top of the highest note
+        add("loops-fast", s);
+    }
+    {  // every multi-retrigger volume code
+        SongSpec s = Playing(4, 16);
+        for (int code = 0; code < 16; code++)
+            At(s, 0, code, code % 4) = Cell{49, 1, 0x30, 27, uint8_t(code << 4 | (1 + code % 3))};
+        add("retrigger-codes", s);
+    }
     return out;
 }
 

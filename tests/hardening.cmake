@@ -6,4 +6,6 @@ vinto_test(hardening_test
   ${CMAKE_CURRENT_LIST_DIR}/hardening_limits_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hardening_files_test.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/seed_songs.cpp)
-vinto_test(hardening_memory_test ${CMAKE_CURRENT_LIST_DIR}/hardening_memory_test.cpp)
+vinto_test(hardening_memory_test
+  ${CMAKE_CURRENT_LIST_DIR}/hardening_check.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/hardening_memory_test.cpp)

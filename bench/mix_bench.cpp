@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "mixer/mix_kernels.h"
 #include "mixer/mixer.h"
 #include "support/mix_reference.h"
 
@@ -93,5 +94,32 @@ BENCHMARK_TEMPLATE(BM_MixVoices, false, false)->Name("MixVoices/no_ramp")->Arg(C
 BENCHMARK_TEMPLATE(BM_MixVoices, false, true)->Name("Reference/no_ramp")->Arg(CALL_FRAMES);
 BENCHMARK_TEMPLATE(BM_MixVoices, true, false)->Name("MixVoices/ramp")->Arg(128)->Arg(CALL_FRAMES);
 BENCHMARK_TEMPLATE(BM_MixVoices, true, true)->Name("Reference/ramp")->Arg(128)->Arg(CALL_FRAMES);
+
+// Each kernel variant the processor supports, without ramps.
+void BM_MixVariant(benchmark::State& state) {
+    const int32_t variant = static_cast<int32_t>(state.range(1));
+    if (!SelectMixVariant(variant)) {
+        state.SkipWithError("variant not supported here");
+        return;
+    }
+    Setup setup;
+    const int32_t frames = static_cast<int32_t>(state.range(0));
+    for (auto _ : state) {
+        memset(setup.buffer.data(), 0, sizeof(float) * 2 * frames);
+        MixVoices(setup.buffer.data(), frames);
+        benchmark::DoNotOptimize(setup.buffer.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["voice_frame"] = benchmark::Counter(static_cast<double>(state.iterations()) * frames * VOICES,
+                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    SelectMixVariant(MIX_VARIANT_COUNT - 1) || SelectMixVariant(MIX_VARIANT_SSE2) ||
+        SelectMixVariant(MIX_VARIANT_PLAIN);
+}
+BENCHMARK(BM_MixVariant)
+    ->Name("Variant/no_ramp")
+    ->ArgNames({"frames", "variant"})
+    ->Args({CALL_FRAMES, MIX_VARIANT_PLAIN})
+    ->Args({CALL_FRAMES, MIX_VARIANT_SSE2})
+    ->Args({CALL_FRAMES, MIX_VARIANT_AVX2});
 
 }  // namespace

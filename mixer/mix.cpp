@@ -9,6 +9,11 @@
 #include <stddef.h>
 
 #include "mixer/mixer.h"
+#include "mixer/mix_kernels.h"
+
+#if VINTO_MIX_SSE2
+#include <emmintrin.h>
+#endif
 
 int32_t ramp_length = 128;
 float inverse_ramp_length = 0.0078125f;
@@ -20,6 +25,9 @@ namespace {
 constexpr uint64_t SUBSTITUTE_STEP = 24932236;
 constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;  // 2^-31
 
+MixFixedKernel mix_fixed = nullptr;  // chosen on first use
+int32_t selected_variant = MIX_VARIANT_PLAIN;
+
 uint64_t ToFixed(int64_t whole) { return static_cast<uint64_t>(whole) << 32; }
 
 // Round to nearest, ties to even, saturated to the 32-bit range (only gains far
@@ -29,6 +37,12 @@ int32_t RoundGain(double value) {
     if (!(rounded > -2147483648.0)) return rounded < 0 ? INT32_MIN : 0;  // NaN gives 0
     if (rounded > 2147483647.0) return INT32_MAX;
     return static_cast<int32_t>(rounded);
+}
+
+int32_t FastestVariant() {
+    int32_t variant = MIX_VARIANT_COUNT - 1;
+    while (!MixVariantSupported(variant)) variant--;
+    return variant;
 }
 
 void StopVoice(Voice& voice) {
@@ -49,23 +63,24 @@ inline double ScaledValue(const int16_t* data, uint64_t position) {
     return static_cast<double>(e0 * 2147483648 + fraction * (data[index + 1] - e0));
 }
 
-// The two kernels below stay out of line and take the gains already rounded
-// to single precision as float arguments. GCC 12 drops a rounding to single
-// precision that is followed by a widening back to double when its SLP
-// vectoriser handles two of them as a pair (as for the two sides of a frame);
-// no such pair then exists within one function.
+// The kernels stay out of line and take the gains already rounded to single
+// precision as float arguments: GCC 12 drops a rounding to single precision
+// that is followed by a widening back to double when its SLP vectoriser
+// handles two of them as a pair, and no such pair then exists within one
+// function. (The build also keeps that vectoriser off.)
 #if defined(__GNUC__)
 #define MIX_KERNEL __attribute__((noinline))
 #else
 #define MIX_KERNEL
 #endif
 
-// Frames of a run with fixed gains. Positions advance by delta (the step, or
-// its two's complement when moving backward) in 32.32 arithmetic. The two
-// sides of a frame form one pair of doubles, which the compiler keeps in one
-// SSE2 register.
-MIX_KERNEL void MixFixed(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
-                         float left, float right) {
+}  // namespace
+
+// Frames of a run with fixed gains, one at a time. Positions advance by delta
+// (the step, or its two's complement when moving backward) in 32.32
+// arithmetic.
+MIX_KERNEL void MixFixedPlain(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
+                              float left, float right) {
     const double scaled_left = left * FRACTION_UNIT;
     const double scaled_right = right * FRACTION_UNIT;
     for (int32_t k = 0; k < frames; k++) {
@@ -77,6 +92,37 @@ MIX_KERNEL void MixFixed(float* out, const int16_t* data, uint64_t position, uin
         position += delta;
     }
 }
+
+#if VINTO_MIX_SSE2
+// Two frames per step: the two sides of a frame form one pair of doubles, and
+// the four output values of two frames are read and written at once.
+MIX_KERNEL void MixFixedSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
+                             float left, float right) {
+    const __m128d gains = _mm_set_pd(right * FRACTION_UNIT, left * FRACTION_UNIT);
+    int32_t k = 0;
+    for (; k + 2 <= frames; k += 2) {
+        const double s0 = ScaledValue(data, position);
+        position += delta;
+        const double s1 = ScaledValue(data, position);
+        position += delta;
+        float* o = out + 2 * k;
+        const __m128 values = _mm_loadu_ps(o);
+        const __m128d sum0 = _mm_add_pd(_mm_cvtps_pd(values), _mm_mul_pd(_mm_set1_pd(s0), gains));
+        const __m128d sum1 =
+            _mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(values, values)), _mm_mul_pd(_mm_set1_pd(s1), gains));
+        _mm_storeu_ps(o, _mm_movelh_ps(_mm_cvtpd_ps(sum0), _mm_cvtpd_ps(sum1)));
+    }
+    if (k < frames) {
+        __m64* o = reinterpret_cast<__m64*>(out + 2 * k);
+        const __m128 values = _mm_loadl_pi(_mm_setzero_ps(), o);
+        const __m128d sum =
+            _mm_add_pd(_mm_cvtps_pd(values), _mm_mul_pd(_mm_set1_pd(ScaledValue(data, position)), gains));
+        _mm_storel_pi(o, _mm_cvtpd_ps(sum));
+    }
+}
+#endif
+
+namespace {
 
 // Frames of a ramp run from the given gains: after every frame the gains grow
 // by their steps, carried in double precision (scaled by 2^-31 like the gains
@@ -226,11 +272,15 @@ void MixVoice(Voice& voice, float* out, int32_t frames) {
                 voice.current_left_gain = static_cast<int32_t>(static_cast<uint32_t>(voice.left_gain) << 8);
                 voice.current_right_gain = static_cast<int32_t>(static_cast<uint32_t>(voice.right_gain) << 8);
             }
-        } else if (run > 0) {
+        } else if (run > 0 && (voice.left_gain != 0 || voice.right_gain != 0)) {
             const float gl = static_cast<float>(voice.left_gain * static_cast<double>(GAIN_UNIT));
             const float gr = static_cast<float>(voice.right_gain * static_cast<double>(GAIN_UNIT));
-            MixFixed(out, data, position, delta, run, gl, gr);
+            mix_fixed(out, data, position, delta, run, gl, gr);
         }
+        // A run at zero gain (a ghost that has faded out) only moves on: each
+        // of its frames would add a zero, which leaves every value as it is
+        // (a zero of either sign added to a zero gives +0, and the buffer
+        // starts at +0, so it never holds a -0).
         position += delta * static_cast<uint64_t>(run);
         out += 2 * static_cast<ptrdiff_t>(run);
         left -= run;
@@ -267,8 +317,46 @@ void MixVoice(Voice& voice, float* out, int32_t frames) {
 
 void MixVoices(float* out, int32_t frames) {
     if (frames < 1) return;
+    if (!mix_fixed) SelectMixVariant(FastestVariant());
     for (int32_t i = 0; i < MIXED_VOICE_COUNT; i++) {
         Voice& voice = VoicePool[i];
         if (voice.sample) MixVoice(voice, out, frames);
     }
+}
+
+bool MixVariantSupported(int32_t variant) {
+    switch (variant) {
+        case MIX_VARIANT_PLAIN:
+            return true;
+#if VINTO_MIX_SSE2
+        case MIX_VARIANT_SSE2:
+            return true;
+#endif
+#if VINTO_MIX_AVX2
+        case MIX_VARIANT_AVX2:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#endif
+        default:
+            return false;
+    }
+}
+
+bool SelectMixVariant(int32_t variant) {
+    if (!MixVariantSupported(variant)) return false;
+    MixFixedKernel kernel = MixFixedPlain;
+#if VINTO_MIX_SSE2
+    if (variant == MIX_VARIANT_SSE2) kernel = MixFixedSse2;
+#endif
+#if VINTO_MIX_AVX2
+    if (variant == MIX_VARIANT_AVX2) kernel = MixFixedAvx2;
+#endif
+    mix_fixed = kernel;
+    selected_variant = variant;
+    return true;
+}
+
+int32_t SelectedMixVariant() {
+    if (!mix_fixed) SelectMixVariant(FastestVariant());
+    return selected_variant;
 }

@@ -1,0 +1,54 @@
+// The mixer's per-frame loops and the choice among their variants.
+//
+// Every variant gives the same bits: the interpolated value is formed exactly
+// (it needs at most 48 bits), weighted in double precision with a gain rounded
+// to single precision, added to the output value in double precision and
+// rounded back to single precision, frame after frame. The variants differ
+// only in how many frames they handle per step.
+#pragma once
+
+#include <stdint.h>
+
+// A run of frames with fixed gains: frame k adds
+//   value(position + k x delta) x gain
+// to out[2k] (left) and out[2k + 1] (right), where value(p) is
+// e0 x 2^31 + (fraction of p >> 1) x (e1 - e0) with e0, e1 the entries at and
+// after the integer part of p (read as a signed 32-bit index), and gain is the
+// side's gain factor times 2^-31. delta is the step, or its two's complement
+// when moving backward; positions wrap at 2^64.
+using MixFixedKernel = void (*)(float* out, const int16_t* data, uint64_t position, uint64_t delta,
+                                int32_t frames, float left, float right);
+
+// The variants, from the plain one-frame-at-a-time loop up. SSE2 exists on
+// every x86 target the engine builds for; AVX2 (with FMA) only in 64-bit
+// builds for systems other than Windows, chosen when the processor has it.
+enum MixVariant : int32_t {
+    MIX_VARIANT_PLAIN = 0,
+    MIX_VARIANT_SSE2 = 1,
+    MIX_VARIANT_AVX2 = 2,
+    MIX_VARIANT_COUNT = 3
+};
+
+// True when this build has the variant and the processor can run it.
+bool MixVariantSupported(int32_t variant);
+
+// Makes MixVoices use the variant; false (changing nothing) when unsupported.
+// Without a call MixVoices takes the fastest supported variant.
+bool SelectMixVariant(int32_t variant);
+
+// The variant MixVoices uses now.
+int32_t SelectedMixVariant();
+
+// The variants' kernels (those this build has).
+void MixFixedPlain(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
+                   float left, float right);
+#if defined(__SSE2__)
+#define VINTO_MIX_SSE2 1
+void MixFixedSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
+                  float left, float right);
+#endif
+#if defined(__x86_64__) && !defined(_WIN32) && defined(__GNUC__)
+#define VINTO_MIX_AVX2 1
+void MixFixedAvx2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
+                  float left, float right);
+#endif

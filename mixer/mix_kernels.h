@@ -19,6 +19,17 @@
 using MixFixedKernel = void (*)(float* out, const int16_t* data, uint64_t position, uint64_t delta,
                                 int32_t frames, float left, float right);
 
+// A ramp run: as above, but the gains of frame k are the start gains plus k
+// steps, added up one step after the other in double precision (all scaled by
+// 2^-31). end_gains receives the two gains after the last step, unscaled.
+using MixRampKernel = void (*)(float* out, const int16_t* data, uint64_t position, uint64_t delta,
+                               int32_t frames, float left, float right, float left_step, float right_step,
+                               double* end_gains);
+
+// True when no sum of such a ramp rounds (gains and steps as scaled doubles),
+// so that gain k may be formed as start + k x step, in any order.
+bool RampSumsExact(double left, double right, double left_step, double right_step, int32_t frames);
+
 // The variants, from the plain one-frame-at-a-time loop up. SSE2 exists on
 // every x86 target the engine builds for; AVX2 (with FMA) only in 64-bit
 // builds for systems other than Windows, chosen when the processor has it.
@@ -42,13 +53,19 @@ int32_t SelectedMixVariant();
 // The variants' kernels (those this build has).
 void MixFixedPlain(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
                    float left, float right);
+void MixRampPlain(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, float left,
+                  float right, float left_step, float right_step, double* end_gains);
 #if defined(__SSE2__)
 #define VINTO_MIX_SSE2 1
 void MixFixedSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
                   float left, float right);
+void MixRampSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, float left,
+                 float right, float left_step, float right_step, double* end_gains);
 #endif
 #if defined(__x86_64__) && !defined(_WIN32) && defined(__GNUC__)
 #define VINTO_MIX_AVX2 1
 void MixFixedAvx2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
                   float left, float right);
+void MixRampAvx2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, float left,
+                 float right, float left_step, float right_step, double* end_gains);
 #endif

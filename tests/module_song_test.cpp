@@ -1,6 +1,7 @@
-// The program's own song, embedded and loaded through the resource callbacks
-// exactly as the player does at start.
+// The program's own song, linked into this test program and loaded through the
+// resource callbacks exactly as the player does at start.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "module/file_io.h"
 #include "module/module.h"
@@ -9,8 +10,7 @@
 
 namespace {
 
-int32_t position_at_close = -1;
-int32_t length_at_close = -1;
+int32_t position_at_close = -1, length_at_close = -1;
 void RecordingClose(void* stream) {
     position_at_close = ResourceFileTell(stream);
     length_at_close = static_cast<ResourceFile*>(stream)->length;
@@ -21,23 +21,22 @@ TEST(ProgramSong, LoadsAsThePlayerLoadsIt) {
     SetFileIo(ResourceFileOpen, RecordingClose, ResourceFileRead, ResourceFileSeek, ResourceFileTell);
     Module* module = LoadModule("0.xm", nullptr);
     ASSERT_NE(module, nullptr) << GetLoadError();
-    EXPECT_EQ(position_at_close, length_at_close) << "reading ends exactly at the end of the resource";
+    // The whole song is served, and a well-formed file is read to its last byte.
+    struct stat song;
+    ASSERT_EQ(stat(VINTO_TEST_SONG, &song), 0);
+    EXPECT_EQ(length_at_close, song.st_size);
+    EXPECT_EQ(position_at_close, length_at_close);
     EXPECT_EQ(module->channel_count, 14);
     EXPECT_EQ(module->pattern_count, 15);
     EXPECT_EQ(module->used_pattern_count, 15);
     for (int i = 0; i < module->pattern_count; i++) EXPECT_EQ(module->patterns[i].row_count, 32) << i;
     ASSERT_EQ(module->instrument_count, 7);
-    for (int i = 0; i < 7; i++) {
-        const Instrument& instrument = module->instruments[i];
-        EXPECT_EQ(instrument.sample_count, 1) << i;
-        for (int j = 1; j < 16; j++) EXPECT_EQ(instrument.samples[j], &EmptySample) << i << " slot " << j;
-    }
+    for (int i = 0; i < 7; i++) EXPECT_EQ(module->instruments[i].sample_count, 1) << i;
     const Sample& third = *module->instruments[2].samples[0];
     EXPECT_EQ(third.length, 929u);
     EXPECT_EQ(third.loop_mode, LOOP_BIDI);
     EXPECT_EQ(third.loop_start, 18u);
     EXPECT_EQ(third.loop_length, 911u);
-    EXPECT_EQ(third.data[929], third.data[928]);
     EXPECT_EQ(module->default_speed, 6);
     EXPECT_EQ(module->default_bpm, 138);
     EXPECT_EQ(module->flags & MODULE_LINEAR_FREQUENCY, MODULE_LINEAR_FREQUENCY);

@@ -32,8 +32,8 @@ vinto_embed_song(vinto_silent_program linux/not_a_song.txt)
 
 set(vinto_program_cases
   x11_centred x11_close_button x11_window_close x11_escape_ignored x11_keyboard
-  tty_enter tty_interrupt tty_end_of_input tty_escape_ignored pipe_input
-  no_audio_device silent_player)
+  tty_enter tty_interrupt tty_end_of_input tty_escape_ignored
+  no_audio_device no_alsa_device silent_player)
 foreach(case IN LISTS vinto_program_cases)
   add_test(NAME linux_program.${case}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/linux/program_test.py

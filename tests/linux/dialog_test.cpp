@@ -1,7 +1,5 @@
 // The Linux dialog stand-in: dialog units to pixels as Windows computes them,
 // and the terminal dialog's messages for what arrives on its input.
-#include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -14,199 +12,87 @@
 
 namespace {
 
-TEST(LinuxDialogUnits, BaseUnitsRoundTheAverageLetterWidth) {
-    struct Case {
-        int alphabet_width, height;
-        DialogBaseUnits expected;
-    } cases[] = {
-        {312, 13, {6, 13}},  // exactly 6 pixels a letter
-        {337, 13, {6, 13}},  // 6.48: rounded down
-        {338, 16, {7, 16}},  // 6.5: rounded up
-        {363, 16, {7, 16}},  // 6.98
-        {0, 0, {0, 0}},
-    };
-    for (const Case& c : cases) {
-        DialogBaseUnits base = BaseUnitsFromFont(c.alphabet_width, c.height);
-        EXPECT_EQ(base.x, c.expected.x) << c.alphabet_width;
-        EXPECT_EQ(base.y, c.expected.y) << c.alphabet_width;
-    }
+// Dialog units to pixels as Windows rounds them: the average width of the 52
+// letters to the nearest pixel (6.48 down, 6.5 up), then each value, halves up.
+TEST(LinuxDialogUnits, RoundedAsWindowsRoundsThem) {
+    EXPECT_EQ(BaseUnitsFromFont(337, 13).x, 6);
+    EXPECT_EQ(BaseUnitsFromFont(338, 16).x, 7);
+    const PixelRect dialog = DialogUnitsToPixels(0, 0, 153, 50, {6, 13});  // 229.5 up, 81.25 down
+    const PixelRect halves = DialogUnitsToPixels(1, 4, 3, 12, {6, 13});    // 1.5, 6.5, 4.5, 19.5 up
+    EXPECT_EQ(std::vector<int>({dialog.width, dialog.height, halves.x, halves.y, halves.width, halves.height}),
+              std::vector<int>({230, 81, 2, 7, 5, 20}));
 }
 
-TEST(LinuxDialogUnits, PixelsAsWindowsLaysOutThePlayerDialog) {
-    // 8 pt "MS Sans Serif" at 96 dpi has base units 6 x 13 on Windows.
-    struct Case {
-        int x, y, width, height;
-        PixelRect expected;
-    } cases[] = {
-        {0, 0, 153, 50, {0, 0, 230, 81}},    // the dialog: 229.5 rounds up, 81.25 down
-        {5, 5, 140, 15, {8, 8, 210, 24}},    // title line
-        {5, 25, 140, 19, {8, 41, 210, 31}},  // close button: 40.625 and 30.875 round up
-        {1, 4, 3, 12, {2, 7, 5, 20}},        // halves (1.5, 6.5, 4.5, 19.5) round up
-    };
-    for (const Case& c : cases) {
-        PixelRect rect = DialogUnitsToPixels(c.x, c.y, c.width, c.height, {6, 13});
-        EXPECT_EQ(rect.x, c.expected.x) << c.x;
-        EXPECT_EQ(rect.y, c.expected.y) << c.y;
-        EXPECT_EQ(rect.width, c.expected.width) << c.width;
-        EXPECT_EQ(rect.height, c.expected.height) << c.height;
-    }
-}
-
-struct Message {
-    UINT message;
-    WPARAM wparam;
-    LPARAM lparam;
-    bool operator==(const Message& other) const {
-        return message == other.message && wparam == other.wparam && lparam == other.lparam;
-    }
-};
-
-std::vector<Message> received;
-UINT end_on;          // the message that ends the dialog
-WPARAM end_on_wparam; // its wParam, for WM_COMMAND
-bool raise_interrupt; // raise SIGINT while handling WM_INITDIALOG
+std::string received;  // the messages so far, a word each
+std::string end_on;    // the message on which the procedure ends the dialog
 
 INT_PTR CALLBACK RecordingProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    received.push_back({message, wparam, lparam});
-    if (message == WM_INITDIALOG && raise_interrupt) raise(SIGINT);
-    if (message == end_on && (message != WM_COMMAND || wparam == end_on_wparam)) EndDialog(window, 42);
+    const std::string name = message == WM_INITDIALOG ? "init(" + std::to_string(lparam) + ")"
+                             : message == WM_CLOSE    ? "close"
+                             : message == WM_COMMAND  ? "command(" + std::to_string(wparam) + ")"
+                                                      : "other";
+    received += name + " ";
+    if (name == end_on) EndDialog(window, 42);
     return 0;
 }
 
-struct Pipe {
-    int read_end = -1, write_end = -1;
-    Pipe() {
-        int ends[2];
-        EXPECT_EQ(pipe(ends), 0);
-        read_end = ends[0];
-        write_end = ends[1];
+// DialogBoxParamA without a display, `keys` waiting on a pipe as its standard
+// input (closed after them if asked), what it writes caught in `shown`.
+std::string shown;
+INT_PTR Show(const std::string& keys, bool close_input, LPCSTR name = MAKEINTRESOURCEA(120)) {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    int input[2], output[2];
+    if (pipe(input) || pipe(output) || write(input[1], keys.data(), keys.size()) != ssize_t(keys.size())) return -2;
+    if (close_input) close(input[1]);
+    const int saved_input = dup(STDIN_FILENO), saved_output = dup(STDOUT_FILENO);
+    dup2(input[0], STDIN_FILENO);
+    dup2(output[1], STDOUT_FILENO);
+    const INT_PTR result = DialogBoxParamA(nullptr, name, nullptr, RecordingProc, 5);
+    dup2(saved_input, STDIN_FILENO);
+    dup2(saved_output, STDOUT_FILENO);
+    for (int fd : {saved_input, saved_output, input[0], close_input ? -1 : input[1], output[1]}) {
+        if (fd >= 0) close(fd);
     }
-    ~Pipe() {
-        CloseWrite();
-        if (read_end >= 0) close(read_end);
-    }
-    void Write(const std::string& bytes) {
-        ASSERT_EQ(write(write_end, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    void CloseWrite() {
-        if (write_end >= 0) close(write_end);
-        write_end = -1;
-    }
-    std::string ReadAll() {
-        CloseWrite();
-        std::string text;
-        char buffer[256];
-        ssize_t count;
-        while ((count = read(read_end, buffer, sizeof buffer)) > 0) text.append(buffer, size_t(count));
-        return text;
-    }
-};
+    char buffer[4096];
+    shown.clear();
+    for (ssize_t count; (count = read(output[0], buffer, sizeof buffer)) > 0;) shown.append(buffer, size_t(count));
+    close(output[0]);
+    return result;
+}
 
-// The dialog through DialogBoxParamA, without a display, over pipes in place
-// of the process's standard input and output.
-class LinuxTerminalDialog : public ::testing::Test {
-protected:
-    void SetUp() override {
+// The title in its box, the button, and a fresh line for the shell's prompt.
+const std::string DRAWN =
+    "+---------------------------------+\n|       - vinto - talbet -        |\n"
+    "+---------------------------------+\n[ close ] Press Enter to close. \n";
+
+TEST(LinuxTerminalDialog, EachInputSendsTheWindowsMessage) {
+    struct Case {
+        const char* what;
+        std::string keys;
+        bool input_closed;  // after the keys
+        std::string end_on;
+        std::string expected;
+    } cases[] = {
+        {"Enter is the close button", "\n", false, "command(1003)", "init(5) command(1003) "},
+        {"end of input closes the window", "", true, "close", "init(5) close "},
+        {"so does Ctrl-D", "\x04", false, "close", "init(5) close "},
+        {"Escape is IDCANCEL, other keys nothing", "x \x1b" "q\r", true, "command(1003)",
+         "init(5) command(2) command(1003) "},
+        {"the procedure decides what ends it", "\x04\n\n", false, "command(1003)", "init(5) close command(1003) "},
+        {"ended while starting: not drawn", "", false, "init(5)", "init(5) "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         received.clear();
-        end_on = WM_CLOSE;
-        end_on_wparam = 0;
-        raise_interrupt = false;
-        saved_input = dup(STDIN_FILENO);
-        saved_output = dup(STDOUT_FILENO);
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
+        end_on = c.end_on;
+        EXPECT_EQ(Show(c.keys, c.input_closed), 42);
+        EXPECT_EQ(received, c.expected);
+        EXPECT_EQ(shown, c.end_on == "init(5)" ? "" : DRAWN);
     }
-    void TearDown() override {
-        dup2(saved_input, STDIN_FILENO);
-        dup2(saved_output, STDOUT_FILENO);
-        close(saved_input);
-        close(saved_output);
-    }
-    // Shows the dialog with `keys` waiting on its input, closed after them
-    // unless kept open; returns DialogBoxParamA's result.
-    INT_PTR Show(const std::string& keys, bool close_input = true, LPCSTR name = MAKEINTRESOURCEA(120)) {
-        Pipe input, output;
-        input.Write(keys);
-        if (close_input) input.CloseWrite();
-        dup2(input.read_end, STDIN_FILENO);
-        dup2(output.write_end, STDOUT_FILENO);
-        INT_PTR result = DialogBoxParamA(nullptr, name, nullptr, RecordingProc, 5);
-        dup2(saved_output, STDOUT_FILENO);
-        dup2(saved_input, STDIN_FILENO);
-        shown = output.ReadAll();
-        return result;
-    }
-    int saved_input = -1, saved_output = -1;
-    std::string shown;  // what the dialog wrote
-};
-
-constexpr Message INIT = {WM_INITDIALOG, 0, 5};
-constexpr Message CLICK = {WM_COMMAND, 1003, 0};
-constexpr Message CLOSE = {WM_CLOSE, 0, 0};
-constexpr Message CANCEL = {WM_COMMAND, IDCANCEL, 0};
-
-TEST_F(LinuxTerminalDialog, EnterIsTheCloseButton) {
-    end_on = WM_COMMAND;
-    end_on_wparam = 1003;
-    EXPECT_EQ(Show("\n", false), 42);
-    EXPECT_EQ(received, (std::vector<Message>{INIT, CLICK}));
-    EXPECT_NE(shown.find("|       - vinto - talbet -        |\n"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("[ close ]"), std::string::npos) << shown;
-    EXPECT_EQ(shown.back(), '\n');  // the shell's prompt starts on a fresh line
-}
-
-TEST_F(LinuxTerminalDialog, EndOfInputClosesTheWindow) {
-    EXPECT_EQ(Show(""), 42);
-    EXPECT_EQ(received, (std::vector<Message>{INIT, CLOSE}));
-    received.clear();
-    EXPECT_EQ(Show("\x04", false), 42);  // Ctrl-D, as a terminal without line editing passes it
-    EXPECT_EQ(received, (std::vector<Message>{INIT, CLOSE}));
-}
-
-TEST_F(LinuxTerminalDialog, EscapeAndOtherKeysLeaveItOpen) {
-    end_on = WM_COMMAND;
-    end_on_wparam = 1003;
-    Show("x \x1b" "q\r");
-    EXPECT_EQ(received, (std::vector<Message>{INIT, CANCEL, CLICK}));
-}
-
-TEST_F(LinuxTerminalDialog, ProcedureDecidesWhatEnds) {
-    // A procedure that ends only on the button sees Enter after a refused close.
-    end_on = WM_COMMAND;
-    end_on_wparam = 1003;
-    Show("\x04\n\n", false);
-    EXPECT_EQ(received, (std::vector<Message>{INIT, CLOSE, CLICK}));
-}
-
-TEST_F(LinuxTerminalDialog, InterruptClosesTheWindowAndIsRestored) {
-    struct sigaction before;
-    sigaction(SIGINT, nullptr, &before);
-    raise_interrupt = true;
-    EXPECT_EQ(Show("", false), 42);
-    EXPECT_EQ(received, (std::vector<Message>{INIT, CLOSE}));
-    struct sigaction after;
-    sigaction(SIGINT, nullptr, &after);
-    EXPECT_EQ(after.sa_handler, before.sa_handler);
-}
-
-TEST_F(LinuxTerminalDialog, EndedDuringInitNeitherDrawsNorWaits) {
-    end_on = WM_INITDIALOG;
-    EXPECT_EQ(Show("", false), 42);
-    EXPECT_EQ(received, (std::vector<Message>{INIT}));
-    EXPECT_EQ(shown, "");
-}
-
-TEST_F(LinuxTerminalDialog, MissingTemplateFailsAtOnce) {
+    received.clear();  // a template it does not have
     EXPECT_EQ(Show("\n", true, MAKEINTRESOURCEA(121)), -1);
-    EXPECT_EQ(Show("\n", true, "PLAYER"), -1);
-    EXPECT_TRUE(received.empty());
-}
-
-TEST(LinuxEndDialog, RefusesWindowsThatAreNotShown) {
-    LinuxWindow stranger = {&PLAYER_DIALOG, RecordingProc, 0, false, 0};
-    EXPECT_FALSE(EndDialog(&stranger, 1));
-    EXPECT_FALSE(stranger.ended);
-    EXPECT_FALSE(EndDialog(nullptr, 1));
+    EXPECT_EQ(received, "");
 }
 
 }  // namespace

@@ -21,7 +21,6 @@ import time
 
 SKIP = 77
 TITLE = b"- vinto - talbet -"
-EXIT_SECONDS = 2  # how soon the program must end after being closed
 
 
 class Failure(Exception):
@@ -37,31 +36,26 @@ def check(condition, message):
         raise Failure(message)
 
 
-def program_environment(**changes):
-    """The environment of a run: no real audio device, no accessibility bus."""
-    env = dict(os.environ)
-    for name in ("DISPLAY", "WAYLAND_DISPLAY"):
-        env.pop(name, None)
-    env["SDL_AUDIODRIVER"] = "dummy"
-    env["NO_AT_BRIDGE"] = "1"
-    env.update(changes)
-    return env
-
-
-def wait_exit(process, seconds):
-    try:
-        return process.wait(timeout=seconds)
-    except subprocess.TimeoutExpired:
-        return None
+def environment(**changes):
+    """The environment of a run: no display, no real audio device, no accessibility bus."""
+    env = {name: value for name, value in os.environ.items() if name not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    return dict(env, SDL_AUDIODRIVER="dummy", NO_AT_BRIDGE="1") | changes
 
 
 def expect_running(process, seconds, why):
-    check(wait_exit(process, seconds) is None, f"the program ended after {why}")
+    try:
+        process.wait(timeout=seconds)
+    except subprocess.TimeoutExpired:
+        return
+    raise Failure(f"the program ended after {why}")
 
 
 def expect_exit_zero(process, why):
-    code = wait_exit(process, EXIT_SECONDS)
-    check(code is not None, f"the program still runs {EXIT_SECONDS} s after {why}")
+    """The program ends with status 0 within two seconds."""
+    try:
+        code = process.wait(timeout=2)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"the program still runs 2 s after {why}")
     check(code == 0, f"exit code {code} after {why}")
 
 
@@ -73,89 +67,72 @@ def stop(process):
 
 # ---------------------------------------------------------------- X display
 
+def xdotool(display, *words):
+    return subprocess.run(["xdotool", *map(str, words)], env=display, capture_output=True, text=True,
+                          timeout=10).stdout
 
-class VirtualDisplay:
-    """An Xvfb server of its own on a free display number."""
 
-    def __enter__(self):
-        for tool in ("Xvfb", "xdotool"):
-            if not shutil.which(tool):
-                raise Skipped(f"{tool} is not installed")
-        read_end, write_end = os.pipe()
-        self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
+def x11_case(arguments, action):
+    """Runs the program on an Xvfb display of its own and calls
+    action(display, process, window): display is the environment naming it."""
+    for tool in ("Xvfb", "xdotool"):
+        if not shutil.which(tool):
+            raise Skipped(f"{tool} is not installed")
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    process = None
+    try:
         number = b""
-        deadline = time.monotonic() + 10
-        while not number.endswith(b"\n") and time.monotonic() < deadline:
-            ready, _, _ = select.select([read_end], [], [], 0.5)
-            if ready:
-                chunk = os.read(read_end, 16)
-                if not chunk:
-                    break
-                number += chunk
-        os.close(read_end)
+        while not number.endswith(b"\n") and select.select([read_end], [], [], 10)[0]:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
         if not number.strip():
-            stop(self.server)
             raise Skipped("Xvfb did not start")
-        self.name = ":" + number.decode().strip()
-        return self
-
-    def __exit__(self, *_):
-        stop(self.server)
-
-    def xdotool(self, *arguments):
-        result = subprocess.run(["xdotool", *map(str, arguments)], env=dict(os.environ, DISPLAY=self.name),
-                                capture_output=True, text=True, timeout=10)
-        return result.stdout
-
-    def start(self, program):
-        return subprocess.Popen([program], env=program_environment(DISPLAY=self.name),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-
-    def find_window(self, process):
-        """The program's visible window, waited for up to five seconds."""
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline:
+        display = dict(os.environ, DISPLAY=":" + number.decode().strip())
+        process = subprocess.Popen([arguments.program], env=environment(DISPLAY=display["DISPLAY"]),
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        deadline, found = time.monotonic() + 5, []
+        while not found and time.monotonic() < deadline:
             check(process.poll() is None, f"the program ended at once with code {process.returncode}")
-            found = self.xdotool("search", "--onlyvisible", "--pid", process.pid).split()
-            if found:
-                return found[0]
             time.sleep(0.1)
-        raise Failure("no window appeared within five seconds")
-
-    def geometry(self, window):
-        values = dict(line.split("=") for line in self.xdotool("getwindowgeometry", "--shell", window).split())
-        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
-
-    def click_close(self, window):
-        # The button spans the lower half of the dialog (25..44 of 50 units).
-        _, _, width, height = self.geometry(window)
-        self.xdotool("mousemove", "--window", window, width // 2, height * 7 // 10, "click", "1")
-
-    def keys(self, window, *keys):
-        self.xdotool("windowfocus", "--sync", window)
-        self.xdotool("key", "--delay", "50", *keys)
-
-
-def with_window(arguments, action):
-    with VirtualDisplay() as display:
-        process = display.start(arguments.program)
-        try:
-            window = display.find_window(process)
-            action(display, process, window)
-            if process.poll() is not None:
-                errors = process.stderr.read()
-                check(errors == b"", f"unexpected standard error: {errors!r}")
-        finally:
+            found = xdotool(display, "search", "--onlyvisible", "--pid", process.pid).split()
+        check(found, "no window appeared within five seconds")
+        action(display, process, found[0])
+        if process.poll() is not None:
+            errors = process.stderr.read()
+            check(errors == b"", f"unexpected standard error: {errors!r}")
+    finally:
+        if process:
             stop(process)
+        stop(server)
+        os.close(read_end)
+
+
+def geometry(display, window):
+    values = dict(line.split("=") for line in xdotool(display, "getwindowgeometry", "--shell", window).split())
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def click_close(display, window):
+    # The button spans the lower half of the dialog (25..44 of 50 units).
+    _, _, width, height = geometry(display, window)
+    xdotool(display, "mousemove", "--window", window, width // 2, height * 7 // 10, "click", "1")
+
+
+def keys(display, window, *names):
+    xdotool(display, "windowfocus", "--sync", window)
+    xdotool(display, "key", "--delay", "50", *names)
 
 
 def x11_centred(arguments):
     def action(display, process, window):
-        x, y, width, height = display.geometry(window)
-        screen_width, screen_height = map(int, display.xdotool("getdisplaygeometry").split())
+        x, y, width, height = geometry(display, window)
+        screen_width, screen_height = map(int, xdotool(display, "getdisplaygeometry").split())
         check(abs(x - (screen_width - width) // 2) <= 1 and abs(y - (screen_height - height) // 2) <= 1,
               f"window at {x},{y} size {width}x{height} is not centred on {screen_width}x{screen_height}")
         # 153 x 50 dialog units: about three times as wide as high, and large
@@ -163,197 +140,130 @@ def x11_centred(arguments):
         check(2.4 <= width / height <= 3.8, f"size {width}x{height} does not have the dialog's shape")
         check(60 <= height <= 160, f"height {height} is not that of two lines of 8 pt text")
         if arguments.screenshot and shutil.which("import"):
-            subprocess.run(["import", "-window", window, arguments.screenshot],
-                           env=dict(os.environ, DISPLAY=display.name), timeout=20)
-    with_window(arguments, action)
+            subprocess.run(["import", "-window", window, arguments.screenshot], env=display, timeout=20)
+    x11_case(arguments, action)
 
 
-def x11_close_button(arguments):
-    def action(display, process, window):
-        display.click_close(window)
-        expect_exit_zero(process, "a click on close")
-    with_window(arguments, action)
+def x11_closed(how):
+    """A case: how(arguments, display, process, window) closes the window,
+    after which the program ends with status 0."""
+    def case(arguments):
+        def action(display, process, window):
+            how(arguments, display, process, window)
+            expect_exit_zero(process, how.__doc__)
+        x11_case(arguments, action)
+    return case
 
 
-def x11_window_close(arguments):
+def close_button(arguments, display, process, window):
+    """a click on close"""
+    click_close(display, window)
+
+
+def window_manager_close(arguments, display, process, window):
+    """the window manager's close"""
     if not arguments.close_tool:
         raise Skipped("the X11 close tool was not built (no Xlib headers)")
-
-    def action(display, process, window):
-        subprocess.run([arguments.close_tool, window], env=dict(os.environ, DISPLAY=display.name),
-                       check=True, timeout=10)
-        expect_exit_zero(process, "the window manager's close")
-    with_window(arguments, action)
+    subprocess.run([arguments.close_tool, window], env=display, check=True, timeout=10)
 
 
-def x11_escape_ignored(arguments):
-    def action(display, process, window):
-        display.keys(window, "Escape")
-        expect_running(process, 1, "Escape")
-        display.keys(window, "Return")  # no button has the focus: IDOK, also ignored
-        expect_running(process, 1, "Enter without focus")
-        display.click_close(window)
-        expect_exit_zero(process, "a click on close after Escape")
-    with_window(arguments, action)
+def tab_and_space(arguments, display, process, window):
+    """Tab to the close button and Space"""
+    keys(display, window, "Tab", "space")
 
 
-def x11_keyboard(arguments):
-    def action(display, process, window):
-        display.keys(window, "Tab", "space")
-        expect_exit_zero(process, "Tab to the close button and Space")
-    with_window(arguments, action)
+def escape_then_close(arguments, display, process, window):
+    """a click on close after Escape and Enter, which are left alone"""
+    keys(display, window, "Escape")
+    expect_running(process, 1, "Escape")
+    keys(display, window, "Return")  # no button has the focus: IDOK, also ignored
+    expect_running(process, 1, "Enter without focus")
+    click_close(display, window)
 
 
 # ---------------------------------------------------------------- terminal
 
-
-class Terminal:
-    """The program in a pseudo-terminal of its own, as its controlling terminal."""
-
-    def __init__(self, program, **environment):
-        self.master, self.slave = pty.openpty()
-        self.mode_before = termios.tcgetattr(self.slave)
-        slave = self.slave
+def tty_case(keys_and_pauses, why):
+    """A case: the program in a pseudo-terminal of its own (its controlling
+    terminal), the dialog shown, then keys typed; bytes are typed, a number is
+    a pause in which the program must keep running. It ends with status 0,
+    the terminal's mode restored and nothing on standard error."""
+    def case(arguments):
+        master, slave = pty.openpty()
+        mode_before = termios.tcgetattr(slave)
 
         def take_terminal():
             os.setsid()
             fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
 
-        self.process = subprocess.Popen([program], stdin=slave, stdout=slave, stderr=subprocess.PIPE,
-                                        env=program_environment(**environment), preexec_fn=take_terminal)
-        self.screen = b""
-
-    def read_until(self, text, seconds=5):
-        deadline = time.monotonic() + seconds
-        while text not in self.screen and time.monotonic() < deadline:
-            ready, _, _ = select.select([self.master], [], [], 0.1)
-            if ready:
-                try:
-                    self.screen += os.read(self.master, 4096)
-                except OSError:
-                    break
-        check(text in self.screen, f"{text!r} not shown; the terminal shows {self.screen!r}")
-
-    def type(self, keys):
-        os.write(self.master, keys)
-
-    def close(self):
-        stop(self.process)
-        os.close(self.master)
-        os.close(self.slave)
-
-    def check_clean_end(self):
-        check(termios.tcgetattr(self.slave) == self.mode_before, "the terminal's mode was not restored")
-        errors = self.process.stderr.read()
-        check(errors == b"", f"unexpected standard error: {errors!r}")
+        process = subprocess.Popen([arguments.program], stdin=slave, stdout=slave, stderr=subprocess.PIPE,
+                                   env=environment(), preexec_fn=take_terminal)
+        try:
+            screen, deadline = b"", time.monotonic() + 5
+            while b"[ close ]" not in screen and time.monotonic() < deadline:
+                if select.select([master], [], [], 0.1)[0]:
+                    screen += os.read(master, 4096)
+            check(TITLE in screen and b"[ close ]" in screen, f"the dialog is not shown: {screen!r}")
+            for step in keys_and_pauses:
+                if isinstance(step, bytes):
+                    os.write(master, step)
+                else:
+                    expect_running(process, step, f"typing {keys_and_pauses!r}")
+            expect_exit_zero(process, why)
+            check(termios.tcgetattr(slave) == mode_before, "the terminal's mode was not restored")
+            errors = process.stderr.read()
+            check(errors == b"", f"unexpected standard error: {errors!r}")
+        finally:
+            stop(process)
+            os.close(master)
+            os.close(slave)
+    return case
 
 
-def in_terminal(arguments, action):
-    terminal = Terminal(arguments.program)
-    try:
-        terminal.read_until(TITLE)
-        terminal.read_until(b"[ close ]")
-        action(terminal)
-        terminal.check_clean_end()
-    finally:
-        terminal.close()
+# ---------------------------------------------------------------- pipe
 
-
-def tty_enter(arguments):
-    def action(terminal):
-        terminal.type(b"\r")
-        expect_exit_zero(terminal.process, "Enter")
-    in_terminal(arguments, action)
-
-
-def tty_interrupt(arguments):
-    def action(terminal):
-        terminal.type(b"\x03")
-        expect_exit_zero(terminal.process, "Ctrl-C")
-    in_terminal(arguments, action)
-
-
-def tty_end_of_input(arguments):
-    def action(terminal):
-        terminal.type(b"\x04")
-        expect_exit_zero(terminal.process, "Ctrl-D")
-    in_terminal(arguments, action)
-
-
-def tty_escape_ignored(arguments):
-    def action(terminal):
-        terminal.type(b"\x1b")
-        expect_running(terminal.process, 0.5, "Escape")
-        terminal.type(b"\x1b[A")  # the up arrow's sequence, not an Escape
-        terminal.type(b"q ")
-        expect_running(terminal.process, 0.5, "other keys")
-        terminal.type(b"\r")
-        expect_exit_zero(terminal.process, "Enter after Escape")
-    in_terminal(arguments, action)
-
-
-def run_with_pipe(program, keys, keep_open=True, **environment):
-    """Runs the program with keys on a pipe as its input; returns the process."""
-    process = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, env=program_environment(**environment))
-    process.stdin.write(keys)
-    process.stdin.flush()
-    if not keep_open:
-        process.stdin.close()
-    return process
-
-
-def finish(process, why):
-    try:
-        expect_exit_zero(process, why)
-        output, errors = process.stdout.read(), process.stderr.read()
-        check(TITLE in output, f"the title line was not shown: {output!r}")
-        return errors
-    finally:
-        stop(process)
-
-
-def pipe_input(arguments):
-    errors = finish(run_with_pipe(arguments.program, b"\n"), "Enter on a pipe")
-    check(errors == b"", f"unexpected standard error: {errors!r}")
-    errors = finish(run_with_pipe(arguments.program, b"", keep_open=False), "the end of its input")
-    check(errors == b"", f"unexpected standard error: {errors!r}")
-
-
-def close_with_enter(process, why):
-    """Checks the program keeps running, then presses Enter; returns its standard error."""
-    try:
-        expect_running(process, 1, why)
-        process.stdin.write(b"\n")
-        process.stdin.flush()
-    except Failure:
-        stop(process)
-        raise
-    return finish(process, f"Enter after {why}")
-
-
-def no_audio_device(arguments):
-    # No such output at all; and ALSA without any device, whose library would
-    # print diagnostics of its own.
-    with tempfile.NamedTemporaryFile(suffix=".conf") as no_devices:
-        for environment in ({"SDL_AUDIODRIVER": "no-such-audio-driver"},
-                            {"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": no_devices.name}):
-            process = run_with_pipe(arguments.program, b"", **environment)
-            errors = close_with_enter(process, f"a failed audio start with {environment}")
+def piped_case(program, env, why, says_no_audio):
+    """A case: the program with a pipe as input keeps running for a second,
+    ends with status 0 on Enter and shows the title; on standard error one
+    line about the audio if says_no_audio, else nothing."""
+    def case(arguments):
+        process = subprocess.Popen([getattr(arguments, program)], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=environment(**env))
+        try:
+            expect_running(process, 1, why)
+            process.stdin.write(b"\n")
+            process.stdin.flush()
+            expect_exit_zero(process, f"Enter after {why}")
+            output, errors = process.stdout.read(), process.stderr.read()
+            check(TITLE in output, f"the title line was not shown: {output!r}")
             lines = errors.decode(errors="replace").splitlines()
-            check(len(lines) == 1 and "audio" in lines[0], f"not one line on standard error: {lines!r}")
+            check(len(lines) == 1 and "audio" in lines[0] if says_no_audio else lines == [],
+                  f"standard error: {lines!r}")
+        finally:
+            stop(process)
+    return case
 
 
-def silent_player(arguments):
-    process = run_with_pipe(arguments.silent_program, b"")
-    errors = close_with_enter(process, "a song that does not load")
-    check(errors == b"", f"unexpected standard error: {errors!r}")
+# ALSA without any device, whose library would print diagnostics of its own.
+NO_ALSA_DEVICES = tempfile.NamedTemporaryFile(suffix=".conf")
 
-
-CASES = {function.__name__: function for function in (
-    x11_centred, x11_close_button, x11_window_close, x11_escape_ignored, x11_keyboard,
-    tty_enter, tty_interrupt, tty_end_of_input, tty_escape_ignored, pipe_input,
-    no_audio_device, silent_player)}
+CASES = {
+    "x11_centred": x11_centred,
+    "x11_close_button": x11_closed(close_button),
+    "x11_window_close": x11_closed(window_manager_close),
+    "x11_escape_ignored": x11_closed(escape_then_close),
+    "x11_keyboard": x11_closed(tab_and_space),
+    "tty_enter": tty_case([b"\r"], "Enter"),
+    "tty_interrupt": tty_case([b"\x03"], "Ctrl-C"),
+    "tty_end_of_input": tty_case([b"\x04"], "Ctrl-D"),
+    # Escape alone, then the up arrow's sequence (not an Escape) and other keys.
+    "tty_escape_ignored": tty_case([b"\x1b", 0.5, b"\x1b[A", b"q ", 0.5, b"\r"], "Enter after Escape"),
+    "no_audio_device": piped_case("program", {"SDL_AUDIODRIVER": "no-such-audio-driver"},
+                                  "a failed audio start", True),
+    "no_alsa_device": piped_case("program", {"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": NO_ALSA_DEVICES.name},
+                                 "a failed ALSA start", True),
+    "silent_player": piped_case("silent_program", {}, "a song that does not load", False),
+}
 
 
 def main():

@@ -1,19 +1,11 @@
 // Asks an X11 window to close the way a window manager does: a
 // WM_DELETE_WINDOW client message. Usage: x11_close_window WINDOW-ID
 #include <X11/Xlib.h>
-#include <stdio.h>
 #include <stdlib.h>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s WINDOW-ID\n", argv[0]);
-        return 2;
-    }
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) {
-        fprintf(stderr, "cannot open the display\n");
-        return 1;
-    }
+    Display* display = argc == 2 ? XOpenDisplay(nullptr) : nullptr;
+    if (!display) return 2;
     XEvent event = {};
     event.xclient.type = ClientMessage;
     event.xclient.window = Window(strtoul(argv[1], nullptr, 0));
@@ -21,8 +13,7 @@ int main(int argc, char** argv) {
     event.xclient.format = 32;
     event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
-    Status sent = XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
-    XSync(display, False);
-    XCloseDisplay(display);
+    const Status sent = XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
+    XCloseDisplay(display);  // sends it
     return sent ? 0 : 1;
 }

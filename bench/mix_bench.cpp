@@ -120,6 +120,7 @@ BENCHMARK(BM_MixVariant)
     ->ArgNames({"frames", "variant"})
     ->Args({CALL_FRAMES, MIX_VARIANT_PLAIN})
     ->Args({CALL_FRAMES, MIX_VARIANT_SSE2})
-    ->Args({CALL_FRAMES, MIX_VARIANT_AVX2});
+    ->Args({CALL_FRAMES, MIX_VARIANT_AVX2})
+    ->Args({CALL_FRAMES, MIX_VARIANT_AVX512});
 
 }  // namespace

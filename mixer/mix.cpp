@@ -28,7 +28,7 @@ constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;  // 2^-31
 
 MixFixedKernel mix_fixed = nullptr;  // chosen on first use
 MixRampKernel mix_ramp = nullptr;
-int32_t selected_variant = MIX_VARIANT_PLAIN;
+int32_t selected_variant = 0;
 
 uint64_t ToFixed(int64_t whole) { return static_cast<uint64_t>(whole) << 32; }
 
@@ -81,6 +81,7 @@ inline double ScaledValue(const int16_t* data, uint64_t position) {
 // Frames of a run with fixed gains, one at a time. Positions advance by delta
 // (the step, or its two's complement when moving backward) in 32.32
 // arithmetic.
+#if !VINTO_MIX_COMPACT
 MIX_KERNEL void MixFixedPlain(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
                               float left, float right) {
     const double scaled_left = left * FRACTION_UNIT;
@@ -94,6 +95,7 @@ MIX_KERNEL void MixFixedPlain(float* out, const int16_t* data, uint64_t position
         position += delta;
     }
 }
+#endif
 
 #if VINTO_MIX_SSE2
 // Two frames per step: the two sides of a frame form one pair of doubles, and
@@ -148,6 +150,7 @@ MIX_KERNEL void MixRampPlain(float* out, const int16_t* data, uint64_t position,
     end_gains[1] = gr * 2147483648.0;
 }
 
+#if VINTO_MIX_SIMD_RAMPS
 namespace {
 
 // The smallest power of two of which value is a whole multiple (value != 0).
@@ -208,7 +211,6 @@ bool RampSumsExact(double left, double right, double left_step, double right_ste
     return Magnitude(left) + n * Magnitude(left_step) < reach && Magnitude(right) + n * Magnitude(right_step) < reach;
 }
 
-#if VINTO_MIX_SSE2
 // A ramp run two frames per step, when its sums are exact (else the plain
 // loop): the gains of frame k are the start gains plus k steps.
 MIX_KERNEL void MixRampSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
@@ -432,8 +434,10 @@ void MixVoices(float* out, int32_t frames) {
 
 bool MixVariantSupported(int32_t variant) {
     switch (variant) {
+#if !VINTO_MIX_COMPACT
         case MIX_VARIANT_PLAIN:
             return true;
+#endif
 #if VINTO_MIX_SSE2
         case MIX_VARIANT_SSE2:
             return true;
@@ -443,6 +447,12 @@ bool MixVariantSupported(int32_t variant) {
             __builtin_cpu_init();
             return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #endif
+#if VINTO_MIX_AVX512
+        case MIX_VARIANT_AVX512:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                   __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+#endif
         default:
             return false;
     }
@@ -450,9 +460,13 @@ bool MixVariantSupported(int32_t variant) {
 
 bool SelectMixVariant(int32_t variant) {
     if (!MixVariantSupported(variant)) return false;
+#if VINTO_MIX_COMPACT
+    MixFixedKernel fixed = MixFixedSse2;
+#else
     MixFixedKernel fixed = MixFixedPlain;
+#endif
     MixRampKernel ramp = MixRampPlain;
-#if VINTO_MIX_SSE2
+#if VINTO_MIX_SIMD_RAMPS
     if (variant == MIX_VARIANT_SSE2) {
         fixed = MixFixedSse2;
         ramp = MixRampSse2;
@@ -462,6 +476,12 @@ bool SelectMixVariant(int32_t variant) {
     if (variant == MIX_VARIANT_AVX2) {
         fixed = MixFixedAvx2;
         ramp = MixRampAvx2;
+    }
+#endif
+#if VINTO_MIX_AVX512
+    if (variant == MIX_VARIANT_AVX512) {
+        fixed = MixFixedAvx512;
+        ramp = MixRampAvx512;
     }
 #endif
     mix_fixed = fixed;

@@ -26,18 +26,17 @@ using MixRampKernel = void (*)(float* out, const int16_t* data, uint64_t positio
                                int32_t frames, float left, float right, float left_step, float right_step,
                                double* end_gains);
 
-// True when no sum of such a ramp rounds (gains and steps as scaled doubles),
-// so that gain k may be formed as start + k x step, in any order.
-bool RampSumsExact(double left, double right, double left_step, double right_step, int32_t frames);
 
 // The variants, from the plain one-frame-at-a-time loop up. SSE2 exists on
-// every x86 target the engine builds for; AVX2 (with FMA) only in 64-bit
-// builds for systems other than Windows, chosen when the processor has it.
+// every x86 target the engine builds for; AVX2 (with FMA) and AVX-512 (F, BW,
+// DQ, VL) only in 64-bit builds for systems other than Windows, chosen when
+// the processor has them.
 enum MixVariant : int32_t {
     MIX_VARIANT_PLAIN = 0,
     MIX_VARIANT_SSE2 = 1,
     MIX_VARIANT_AVX2 = 2,
-    MIX_VARIANT_COUNT = 3
+    MIX_VARIANT_AVX512 = 3,
+    MIX_VARIANT_COUNT = 4
 };
 
 // True when this build has the variant and the processor can run it.
@@ -50,6 +49,12 @@ bool SelectMixVariant(int32_t variant);
 // The variant MixVoices uses now.
 int32_t SelectedMixVariant();
 
+// The Windows program is kept small: it has only the SSE2 fixed-gain kernel,
+// and its ramps run one frame at a time (they are a few per cent of the frames).
+#if defined(_WIN32) && defined(__SSE2__)
+#define VINTO_MIX_COMPACT 1
+#endif
+
 // The variants' kernels (those this build has).
 void MixFixedPlain(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
                    float left, float right);
@@ -59,8 +64,15 @@ void MixRampPlain(float* out, const int16_t* data, uint64_t position, uint64_t d
 #define VINTO_MIX_SSE2 1
 void MixFixedSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
                   float left, float right);
+#endif
+#if defined(__SSE2__) && !VINTO_MIX_COMPACT
+#define VINTO_MIX_SIMD_RAMPS 1
 void MixRampSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, float left,
                  float right, float left_step, float right_step, double* end_gains);
+
+// True when no sum of such a ramp rounds (gains and steps as scaled doubles),
+// so that gain k may be formed as start + k x step, in any order.
+bool RampSumsExact(double left, double right, double left_step, double right_step, int32_t frames);
 #endif
 #if defined(__x86_64__) && !defined(_WIN32) && defined(__GNUC__)
 #define VINTO_MIX_AVX2 1
@@ -68,4 +80,9 @@ void MixFixedAvx2(float* out, const int16_t* data, uint64_t position, uint64_t d
                   float left, float right);
 void MixRampAvx2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, float left,
                  float right, float left_step, float right_step, double* end_gains);
+#define VINTO_MIX_AVX512 1
+void MixFixedAvx512(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
+                    float left, float right);
+void MixRampAvx512(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
+                   float left, float right, float left_step, float right_step, double* end_gains);
 #endif

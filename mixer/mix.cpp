@@ -451,7 +451,8 @@ bool MixVariantSupported(int32_t variant) {
         case MIX_VARIANT_AVX512:
             __builtin_cpu_init();
             return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                   __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+                   __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
+                   __builtin_cpu_supports("avx512ifma");
 #endif
         default:
             return false;

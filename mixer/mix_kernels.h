@@ -29,8 +29,8 @@ using MixRampKernel = void (*)(float* out, const int16_t* data, uint64_t positio
 
 // The variants, from the plain one-frame-at-a-time loop up. SSE2 exists on
 // every x86 target the engine builds for; AVX2 (with FMA) and AVX-512 (F, BW,
-// DQ, VL) only in 64-bit builds for systems other than Windows, chosen when
-// the processor has them.
+// DQ, VL, IFMA: Ice Lake, Zen 4 and later) only in 64-bit builds for systems
+// other than Windows, chosen when the processor has them.
 enum MixVariant : int32_t {
     MIX_VARIANT_PLAIN = 0,
     MIX_VARIANT_SSE2 = 1,

@@ -346,10 +346,19 @@ void MixVoice(Voice& voice, float* out, int32_t frames) {
             at_boundary = true;
         } else {
             const uint64_t d = static_cast<uint64_t>(distance);
-            const uint64_t until = d / boundary_step + (d % boundary_step != 0);
-            if (until <= static_cast<uint64_t>(left)) {
-                run = static_cast<int32_t>(until);
-                at_boundary = true;
+#if defined(__SIZEOF_INT128__)
+            // ceil(d / step) <= left exactly when d <= left x step: one
+            // multiplication settles the common case without the division.
+            const bool reaches = static_cast<unsigned __int128>(boundary_step) * static_cast<uint64_t>(left) >= d;
+#else
+            const bool reaches = true;
+#endif
+            if (reaches) {
+                const uint64_t until = d / boundary_step + (d % boundary_step != 0);
+                if (until <= static_cast<uint64_t>(left)) {
+                    run = static_cast<int32_t>(until);
+                    at_boundary = true;
+                }
             }
         }
 

@@ -4,7 +4,6 @@
 #include <math.h>
 #include <string.h>
 
-#include <random>
 #include <vector>
 
 #include "mixer/mixer.h"
@@ -24,8 +23,7 @@ void RecordingTick(Module* module) {
 
 // A song without data: the tick handler is all that runs.
 Module HandMadeModule(int16_t bpm, int16_t channel_count = 4) {
-    Module module;
-    memset(&module, 0, sizeof(module));
+    Module module = {};
     module.channel_count = channel_count;
     module.song_length = 1;
     module.default_speed = 6;
@@ -77,13 +75,11 @@ TEST_F(RenderTest, SlicesAreCutAtTickAndBlockBoundaries) {
         Module module = HandMadeModule(c.bpm);
         forced_samples_per_tick = c.forced;
         Prepare(&module);
-        EXPECT_EQ(module.tick_samples_left, 0);  // the song starts with a tick
         for (size_t b = 0; b < c.left.size(); b++) {
             RenderBlock();
             EXPECT_EQ(module.tick_samples_left, c.left[b]) << "block " << b;
             EXPECT_EQ(module.time_ms, c.time[b]) << "block " << b;
             EXPECT_EQ(SyncTime(int32_t(b)), c.time[b]) << "block " << b;
-            EXPECT_EQ(output.next_block, int32_t(b + 1));
         }
         EXPECT_EQ(tick_times, c.ticks);
     }
@@ -91,14 +87,11 @@ TEST_F(RenderTest, SlicesAreCutAtTickAndBlockBoundaries) {
 
 TEST_F(RenderTest, PreparationSizesResetsAndPrefills) {
     Module module = HandMadeModule(138, 4);
-    // Leftovers that the reset must clear, and channels beyond the song's it must keep.
-    module.time_ms = 5;
+    module.time_ms = 5;  // leftovers that the reset must clear
     module.order = 3;
     module.row = 9;
     module.tick_samples_left = 17;
-    memset(&channels[0], 0x5A, sizeof(Channel));
-    memset(&channels[4], 0x5A, sizeof(Channel));
-    VoicePool[200].index = 3;
+    memset(&channels[3], 0x5A, sizeof(Channel));
     Prepare(&module);
 
     uint32_t bits;
@@ -108,22 +101,14 @@ TEST_F(RenderTest, PreparationSizesResetsAndPrefills) {
     EXPECT_EQ(output.ring_frames, 88400);
     EXPECT_EQ(ramp_length, 128);
     EXPECT_EQ(inverse_ramp_length, 0.0078125f);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(output.mix_buffer) % 16, 0u);
-    EXPECT_EQ(output.playing_module, &module);
     EXPECT_EQ(module.global_volume, 64);
     EXPECT_EQ(module.speed, 6);
     EXPECT_EQ(module.row + module.order + module.tick + module.tick_samples_left + int(module.time_ms), 0);
     EXPECT_EQ(module.next_row, -1);
     EXPECT_EQ(module.next_order, -1);
     EXPECT_EQ(module.samples_per_tick, 798);
-    for (int i = 0; i < VOICE_COUNT; i++) ASSERT_EQ(VoicePool[i].index, i);
-    Channel zero;
-    memset(&zero, 0, sizeof(zero));
-    for (int i = 0; i < 4; i++) {
-        zero.voice = &VoicePool[i];
-        EXPECT_EQ(memcmp(&channels[i], &zero, sizeof(Channel)), 0) << "channel " << i;
-    }
-    EXPECT_EQ(channels[4].volume, 0x5A5A5A5A);  // beyond channel_count: untouched
+    EXPECT_EQ(channels[3].volume, 0);
+    EXPECT_EQ(channels[3].voice, &VoicePool[3]);
 
     // The prefill renders every block once and hands block 0 to the queries.
     ASSERT_TRUE(PrefillRing());
@@ -131,6 +116,8 @@ TEST_F(RenderTest, PreparationSizesResetsAndPrefills) {
     EXPECT_EQ(tick_times.size(), 111u);  // 88400 frames at 798 a tick
     EXPECT_EQ(SyncTime(99), 1903u);
     EXPECT_EQ(GetPlayTime(&module), 19u);
+    int16_t frames[884 * 2];
+    EXPECT_EQ(RenderNextBlock(frames, 884), 0);  // prepared for the device, not offline
 }
 
 TEST_F(RenderTest, OfflineBlocksNeedTheirPreparationAndRoom) {
@@ -141,8 +128,6 @@ TEST_F(RenderTest, OfflineBlocksNeedTheirPreparationAndRoom) {
     int16_t frames[884 * 2];
     EXPECT_EQ(RenderNextBlock(frames, 884), 0);
     Module module = HandMadeModule(138);
-    Prepare(&module);  // for the device, not offline
-    EXPECT_EQ(RenderNextBlock(frames, 884), 0);
     ASSERT_TRUE(StartRendering(&module));
     EXPECT_EQ(RenderNextBlock(frames, 883), 0);
     EXPECT_EQ(RenderNextBlock(nullptr, 884), 0);
@@ -186,7 +171,8 @@ TEST_F(RenderTest, OfflineFramesAreThoseTheOutputThreadWouldWrite) {
     for (const SyncEntry& entry : live_sync) last_row = entry.row > last_row ? entry.row : last_row;
     EXPECT_EQ(last_row, 31);  // the whole pattern went by
     EXPECT_NE(live[20], std::vector<int16_t>(884 * 2, 0));
-    // Offline, twice: a restart in the middle of sounding notes resets everything.
+    // Offline, twice: each start resets everything (channels, voices, position)
+    // left by the live run or in the middle of sounding notes.
     std::vector<int16_t> frames(884 * 2);
     for (int pass = 0; pass < 2; pass++) {
         ASSERT_TRUE(StartRendering(module));
@@ -212,31 +198,27 @@ TEST(ConvertToPcm16, RoundsHalvesToEvenThenClips) {
         {-INFINITY, -32768},
     };
     // Then every integer, half and quarter in range and a little beyond, with
-    // their neighbours, and random values: all against the default rounding.
+    // their neighbours: all against the default rounding.
     std::vector<float> values;
     for (const auto& c : named) values.push_back(c.in);
     for (int k = -32800; k <= 32800; k++) {
         for (float v : {float(k), k + 0.5f, k + 0.25f, k - 0.25f})
             values.insert(values.end(), {v, nextafterf(v, INFINITY), nextafterf(v, -INFINITY)});
     }
-    std::mt19937 random(12345);
-    std::uniform_real_distribution<float> wide(-70000.0f, 70000.0f);
-    for (int i = 0; i < 200000; i++) values.push_back(wide(random));
-    std::vector<int16_t> out(values.size() + 1, 9);
+    // In one call (eight values a step where the machine allows), and a frame at a time.
+    std::vector<int16_t> out(values.size() + 1, 9), one_by_one(values.size());
     ConvertToPcm16(out.data(), values.data(), int32_t(values.size() / 2));
+    for (size_t i = 0; i < values.size(); i += 2) ConvertToPcm16(&one_by_one[i], &values[i], 1);
     for (size_t i = 0; i < sizeof(named) / sizeof(named[0]); i++) EXPECT_EQ(out[i], named[i].out) << named[i].in;
     size_t mismatches = 0;
     for (size_t i = 0; i < values.size(); i++) {
         const double rounded = nearbyint(double(values[i]));
         const int16_t expected = int16_t(rounded < -32768.0 ? -32768.0 : rounded > 32767.0 ? 32767.0 : rounded);
-        if (out[i] != expected && mismatches++ < 10) ADD_FAILURE() << values[i] << " gave " << out[i];
+        if ((out[i] != expected || one_by_one[i] != expected) && mismatches++ < 10)
+            ADD_FAILURE() << values[i] << " gave " << out[i] << " and " << one_by_one[i];
     }
     EXPECT_EQ(mismatches, 0u);
     EXPECT_EQ(out[values.size()], 9) << "nothing past the frames";
-    for (int32_t frames : {0, -1}) ConvertToPcm16(out.data(), values.data() + 2, frames);
-    ConvertToPcm16(nullptr, values.data(), 1);
-    ConvertToPcm16(out.data(), nullptr, 1);
-    EXPECT_EQ(out[0], 2);
 }
 
 }  // namespace

@@ -11,18 +11,17 @@
 // --playback also times StartPlayback (the two-second prefill and the device
 // start) per song, on SDL's dummy audio driver unless SDL_AUDIODRIVER is set.
 #include <dirent.h>
+#include <libopenmpt/libopenmpt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <time.h>
+#include <xmp.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include <libopenmpt/libopenmpt.h>
-#include <xmp.h>
 
 #include "vinto/vinto.h"
 
@@ -114,8 +113,8 @@ double RenderOpenmpt(openmpt_module* module, int64_t blocks, std::vector<int16_t
 }
 
 openmpt_module* OpenmptLoad(const std::vector<uint8_t>& bytes) {
-    openmpt_module* module = openmpt_module_create_from_memory2(bytes.data(), bytes.size(), nullptr, nullptr,
-                                                                nullptr, nullptr, nullptr, nullptr, nullptr);
+    openmpt_module* module = openmpt_module_create_from_memory2(bytes.data(), bytes.size(), nullptr, nullptr, nullptr,
+                                                                nullptr, nullptr, nullptr, nullptr);
     if (!module) return nullptr;
     openmpt_module_set_render_param(module, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH, 2);
     openmpt_module_set_repeat_count(module, -1);
@@ -188,8 +187,8 @@ int main(int argc, char** argv) {
     std::vector<int16_t> buffer(size_t(BLOCK) * 2);
     printf("%d songs, %.3f s of audio each (%lld frames), %d repeats, engines rotated; CPU ms, medians\n",
            int(names.size()), audio_seconds, (long long)(blocks * BLOCK), repeats);
-    printf("%-46s %8s %8s %8s %7s %7s %8s %8s%s\n", "song", "vinto", "libxmp", "openmpt", "xmp/v", "mpt/v",
-           "load v", "load xmp", playback ? "  start v" : "");
+    printf("%-46s %8s %8s %8s %7s %7s %8s %8s%s\n", "song", "vinto", "libxmp", "openmpt", "xmp/v", "mpt/v", "load v",
+           "load xmp", playback ? "  start v" : "");
 
     const double wall_start = WallSeconds();
     std::vector<Row> rows;
@@ -265,7 +264,8 @@ int main(int argc, char** argv) {
     printf("\nsongs compared: %zu of %zu; wall time of the run %.1f s\n", ratio_xmp.size(), rows.size(),
            WallSeconds() - wall_start);
     printf("median ratio libxmp/vinto:    %.2f (min %.2f, max %.2f)\n", Median(ratio_xmp),
-           *std::min_element(ratio_xmp.begin(), ratio_xmp.end()), *std::max_element(ratio_xmp.begin(), ratio_xmp.end()));
+           *std::min_element(ratio_xmp.begin(), ratio_xmp.end()),
+           *std::max_element(ratio_xmp.begin(), ratio_xmp.end()));
     printf("median ratio libopenmpt/vinto: %.2f\n", Median(ratio_openmpt));
     printf("median speed (x real time):   vinto %.0f, libxmp %.0f, libopenmpt %.0f\n", Median(speed_vinto),
            Median(speed_xmp), Median(speed_openmpt));
@@ -274,8 +274,8 @@ int main(int argc, char** argv) {
     const Row* largest = &rows[0];
     for (const Row& row : rows)
         if (row.size > largest->size) largest = &row;
-    printf("largest song %s (%zu bytes): load vinto %.3f ms, libxmp %.3f ms\n", largest->name.c_str(),
-           largest->size, largest->load_vinto * 1e3, largest->load_xmp * 1e3);
+    printf("largest song %s (%zu bytes): load vinto %.3f ms, libxmp %.3f ms\n", largest->name.c_str(), largest->size,
+           largest->load_vinto * 1e3, largest->load_xmp * 1e3);
     if (playback) {
         const Row* heaviest = &rows[0];
         for (const Row& row : rows)

@@ -9,8 +9,8 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "mixer/mixer.h"
 #include "mixer/mix_kernels.h"
+#include "mixer/mixer.h"
 
 #if VINTO_MIX_SSE2
 #include <emmintrin.h>
@@ -82,8 +82,8 @@ inline double ScaledValue(const int16_t* data, uint64_t position) {
 // (the step, or its two's complement when moving backward) in 32.32
 // arithmetic.
 #if !VINTO_MIX_COMPACT
-MIX_KERNEL void MixFixedPlain(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
-                              float left, float right) {
+MIX_KERNEL void MixFixedPlain(float* out, const int16_t* data, int32_t /*last_entry*/, uint64_t position,
+                              uint64_t delta, int32_t frames, float left, float right) {
     const double scaled_left = left * FRACTION_UNIT;
     const double scaled_right = right * FRACTION_UNIT;
     for (int32_t k = 0; k < frames; k++) {
@@ -100,8 +100,8 @@ MIX_KERNEL void MixFixedPlain(float* out, const int16_t* data, uint64_t position
 #if VINTO_MIX_SSE2
 // Two frames per step: the two sides of a frame form one pair of doubles, and
 // the four output values of two frames are read and written at once.
-MIX_KERNEL void MixFixedSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
-                             float left, float right) {
+MIX_KERNEL void MixFixedSse2(float* out, const int16_t* data, int32_t /*last_entry*/, uint64_t position, uint64_t delta,
+                             int32_t frames, float left, float right) {
     const __m128d gains = _mm_set_pd(right * FRACTION_UNIT, left * FRACTION_UNIT);
     int32_t k = 0;
     for (; k + 2 <= frames; k += 2) {
@@ -130,8 +130,9 @@ MIX_KERNEL void MixFixedSse2(float* out, const int16_t* data, uint64_t position,
 // by their steps, carried in double precision (scaled by 2^-31 like the gains
 // of the fixed-gain kernels, which changes no sum). Stores the gains after the
 // last step, unscaled.
-MIX_KERNEL void MixRampPlain(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
-                             float left, float right, float left_step, float right_step, double* end_gains) {
+MIX_KERNEL void MixRampPlain(float* out, const int16_t* data, int32_t /*last_entry*/, uint64_t position, uint64_t delta,
+                             int32_t frames, float left, float right, float left_step, float right_step,
+                             double* end_gains) {
     double gl = left * FRACTION_UNIT;
     double gr = right * FRACTION_UNIT;
     const double step_left = left_step * FRACTION_UNIT;
@@ -205,7 +206,7 @@ bool RampSumsExact(double left, double right, double left_step, double right_ste
             unit = unit == 0 ? bit : Smaller(unit, bit);
         }
     }
-    if (unit == 0) return true;  // all zero
+    if (unit == 0) return true;                      // all zero
     const double reach = 4503599627370496.0 * unit;  // 2^52 units
     const double n = frames;
     return Magnitude(left) + n * Magnitude(left_step) < reach && Magnitude(right) + n * Magnitude(right_step) < reach;
@@ -213,14 +214,15 @@ bool RampSumsExact(double left, double right, double left_step, double right_ste
 
 // A ramp run two frames per step, when its sums are exact (else the plain
 // loop): the gains of frame k are the start gains plus k steps.
-MIX_KERNEL void MixRampSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
-                            float left, float right, float left_step, float right_step, double* end_gains) {
+MIX_KERNEL void MixRampSse2(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
+                            int32_t frames, float left, float right, float left_step, float right_step,
+                            double* end_gains) {
     const double gl = left * FRACTION_UNIT;
     const double gr = right * FRACTION_UNIT;
     const double step_left = left_step * FRACTION_UNIT;
     const double step_right = right_step * FRACTION_UNIT;
     if (!RampSumsExact(gl, gr, step_left, step_right, frames)) {
-        MixRampPlain(out, data, position, delta, frames, left, right, left_step, right_step, end_gains);
+        MixRampPlain(out, data, last_entry, position, delta, frames, left, right, left_step, right_step, end_gains);
         return;
     }
     const __m128d start = _mm_set_pd(gr, gl);
@@ -262,7 +264,8 @@ int32_t PlanRamp(Voice& voice) {
     voice.planned_right_gain = voice.right_gain;
     const int64_t left = static_cast<int64_t>(voice.left_gain) - (voice.current_left_gain >> 8);
     const int64_t right = static_cast<int64_t>(voice.right_gain) - (voice.current_right_gain >> 8);
-    voice.left_step = left != 0 ? static_cast<float>(static_cast<double>(left) * GAIN_UNIT * inverse_ramp_length) : 0.0f;
+    voice.left_step =
+        left != 0 ? static_cast<float>(static_cast<double>(left) * GAIN_UNIT * inverse_ramp_length) : 0.0f;
     voice.right_step =
         right != 0 ? static_cast<float>(static_cast<double>(right) * GAIN_UNIT * inverse_ramp_length) : 0.0f;
     const int32_t frames = left != 0 || right != 0 ? ramp_length : 0;
@@ -326,6 +329,8 @@ void MixVoice(Voice& voice, float* out, int32_t frames) {
     const int64_t loop_start = sample.loop_start;
     const int64_t loop_length = sample.loop_length;
     const int64_t loop_end = loop_start + loop_length;
+    // Where the guard entry lies: a run never reads past it.
+    const int32_t last_entry = static_cast<int32_t>(loop_end);
     uint64_t position = ToFixed(voice.position) | voice.position_fraction;
     int32_t left = frames;
     for (;;) {
@@ -379,7 +384,7 @@ void MixVoice(Voice& voice, float* out, int32_t frames) {
             const float gl = static_cast<float>(voice.current_left_gain * (1.0 / 256) * GAIN_UNIT);
             const float gr = static_cast<float>(voice.current_right_gain * (1.0 / 256) * GAIN_UNIT);
             double end_gains[2];
-            mix_ramp(out, data, position, delta, run, gl, gr, voice.left_step, voice.right_step, end_gains);
+            mix_ramp(out, data, last_entry, position, delta, run, gl, gr, voice.left_step, voice.right_step, end_gains);
             voice.current_left_gain = RoundGain(end_gains[0] * 255 * 256);
             voice.current_right_gain = RoundGain(end_gains[1] * 255 * 256);
             voice.ramp_frames_left = ramp - run;
@@ -392,7 +397,7 @@ void MixVoice(Voice& voice, float* out, int32_t frames) {
         } else if (run > 0 && (voice.left_gain != 0 || voice.right_gain != 0)) {
             const float gl = static_cast<float>(voice.left_gain * static_cast<double>(GAIN_UNIT));
             const float gr = static_cast<float>(voice.right_gain * static_cast<double>(GAIN_UNIT));
-            mix_fixed(out, data, position, delta, run, gl, gr);
+            mix_fixed(out, data, last_entry, position, delta, run, gl, gr);
         }
         // A run at zero gain (a ghost that has faded out) only moves on: each
         // of its frames would add a zero, which leaves every value as it is

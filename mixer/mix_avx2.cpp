@@ -28,13 +28,13 @@ inline uint32_t EntryPair(const int16_t* data, uint64_t position) {
 // start + k x step, which the caller has found exact (RampSumsExact).
 template <bool RAMP>
 __attribute__((target("avx2,fma"), always_inline)) inline void MixFrames(float* out, const int16_t* data,
-                                                                        uint64_t position, uint64_t delta,
-                                                                        int32_t frames, __m256d start, __m256d steps) {
+                                                                         uint64_t position, uint64_t delta,
+                                                                         int32_t frames, __m256d start, __m256d steps) {
     const __m256d entry_scale = _mm256_set1_pd(2147483648.0);
     // Lanes hold the positions of frames 0, 2, 1, 3 of the step.
-    __m256i positions = _mm256_setr_epi64x(static_cast<int64_t>(position), static_cast<int64_t>(position + 2 * delta),
-                                           static_cast<int64_t>(position + delta),
-                                           static_cast<int64_t>(position + 3 * delta));
+    __m256i positions =
+        _mm256_setr_epi64x(static_cast<int64_t>(position), static_cast<int64_t>(position + 2 * delta),
+                           static_cast<int64_t>(position + delta), static_cast<int64_t>(position + 3 * delta));
     const __m256i step = _mm256_set1_epi64x(static_cast<int64_t>(4 * delta));
     const __m256i low_words = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
     // Frame numbers for the two sides of frames 0, 1 and of frames 2, 3.
@@ -84,8 +84,7 @@ __attribute__((target("avx2,fma"), always_inline)) inline void MixFrames(float* 
         const int64_t fraction = static_cast<uint32_t>(position) >> 1;
         const double value = static_cast<double>(e0 * 2147483648 + fraction * (data[index + 1] - e0));
         position += delta;
-        const __m128d gains =
-            RAMP ? _mm_add_pd(start_pair, _mm_mul_pd(_mm_set1_pd(k), step_pair)) : start_pair;
+        const __m128d gains = RAMP ? _mm_add_pd(start_pair, _mm_mul_pd(_mm_set1_pd(k), step_pair)) : start_pair;
         __m64* o = reinterpret_cast<__m64*>(out + 2 * k);
         const __m128d sum =
             _mm_add_pd(_mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), o)), _mm_mul_pd(_mm_set1_pd(value), gains));
@@ -95,8 +94,9 @@ __attribute__((target("avx2,fma"), always_inline)) inline void MixFrames(float* 
 
 }  // namespace
 
-__attribute__((target("avx2,fma"))) void MixFixedAvx2(float* out, const int16_t* data, uint64_t position,
-                                                      uint64_t delta, int32_t frames, float left, float right) {
+__attribute__((target("avx2,fma"))) void MixFixedAvx2(float* out, const int16_t* data, int32_t /*last_entry*/,
+                                                      uint64_t position, uint64_t delta, int32_t frames, float left,
+                                                      float right) {
     constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;
     const double scaled_left = left * FRACTION_UNIT;
     const double scaled_right = right * FRACTION_UNIT;
@@ -104,16 +104,17 @@ __attribute__((target("avx2,fma"))) void MixFixedAvx2(float* out, const int16_t*
     MixFrames<false>(out, data, position, delta, frames, gains, gains);
 }
 
-__attribute__((target("avx2,fma"))) void MixRampAvx2(float* out, const int16_t* data, uint64_t position,
-                                                     uint64_t delta, int32_t frames, float left, float right,
-                                                     float left_step, float right_step, double* end_gains) {
+__attribute__((target("avx2,fma"))) void MixRampAvx2(float* out, const int16_t* data, int32_t last_entry,
+                                                     uint64_t position, uint64_t delta, int32_t frames, float left,
+                                                     float right, float left_step, float right_step,
+                                                     double* end_gains) {
     constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;
     const double gl = left * FRACTION_UNIT;
     const double gr = right * FRACTION_UNIT;
     const double step_left = left_step * FRACTION_UNIT;
     const double step_right = right_step * FRACTION_UNIT;
     if (!RampSumsExact(gl, gr, step_left, step_right, frames)) {
-        MixRampSse2(out, data, position, delta, frames, left, right, left_step, right_step, end_gains);
+        MixRampSse2(out, data, last_entry, position, delta, frames, left, right, left_step, right_step, end_gains);
         return;
     }
     MixFrames<true>(out, data, position, delta, frames, _mm256_setr_pd(gl, gr, gl, gr),

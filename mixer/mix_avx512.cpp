@@ -29,7 +29,8 @@ inline uint32_t EntryPair(const int16_t* data, uint64_t position) {
 // The state a run carries from one step to the next.
 struct Run {
     const int16_t* data;
-    uint64_t position;  // of the step's first frame
+    int32_t last_entry;  // highest index that may be read
+    uint64_t position;   // of the step's first frame
     uint64_t delta;
     bool backward;
     __m512i positions;      // of the step's frames, in lane order
@@ -41,7 +42,7 @@ struct Run {
 // computed but neither read from memory nor stored).
 template <bool RAMP>
 VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float* o, int32_t count, __m512d start,
-                                                                 __m512d steps) {
+                                                                __m512d steps) {
     const int16_t* data = run.data;
     uint64_t& position = run.position;
     const uint64_t delta = run.delta;
@@ -59,8 +60,13 @@ VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float*
     const uint32_t span = static_cast<uint32_t>(backward ? first - last : last - first);
     __m512i pairs;
     if (span <= 30) {
-        const __mmask32 needed = static_cast<__mmask32>((uint64_t{1} << (span + 2)) - 1);
-        const __m512i window = _mm512_maskz_loadu_epi16(needed, data + low);
+        __m512i window;
+        if (low + 31 <= run.last_entry) {
+            window = _mm512_loadu_si512(data + low);
+        } else {
+            const __mmask32 needed = static_cast<__mmask32>((uint64_t{1} << (span + 2)) - 1);
+            window = _mm512_maskz_loadu_epi16(needed, data + low);
+        }
         // Word 0 of each lane picks the frame's entry (its offset o in the
         // window), word 1 the one after it: o + (o + 1) x 2^16, formed as
         // index x 0x10001 + 0x10000 - low x 0x10001 (modulo 2^32, which
@@ -78,10 +84,9 @@ VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float*
     position += 8 * delta;
     const __m512i e0_scaled = _mm512_srai_epi64(_mm512_slli_epi64(pairs, 48), 17);  // e0 x 2^31
     const __m512i difference = _mm512_madd_epi16(pairs, minus_first_plus_second);   // e1 - e0
-    const __m512i fractions = _mm512_srli_epi32(positions, 1);  // low half of each lane
+    const __m512i fractions = _mm512_srli_epi32(positions, 1);                      // low half of each lane
     positions = _mm512_add_epi64(positions, run.step);
-    const __m512d values =
-        _mm512_cvtepi64_pd(_mm512_add_epi64(_mm512_mul_epi32(fractions, difference), e0_scaled));
+    const __m512d values = _mm512_cvtepi64_pd(_mm512_add_epi64(_mm512_mul_epi32(fractions, difference), e0_scaled));
     const __m512d first_half = _mm512_unpacklo_pd(values, values);   // frames 0, 0, 1, 1, .. 3, 3
     const __m512d second_half = _mm512_unpackhi_pd(values, values);  // frames 4, 4, .. 7, 7
     __m512d gains0 = start;
@@ -92,20 +97,18 @@ VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float*
         frame_numbers = _mm512_add_pd(frame_numbers, eight);
     }
     if (count == 8) {
-        const __m512d sum0 =
-            _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o)), _mm512_mul_pd(first_half, gains0));
-        const __m512d sum1 =
-            _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o + 8)), _mm512_mul_pd(second_half, gains1));
+        const __m512d sum0 = _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o)), _mm512_mul_pd(first_half, gains0));
+        const __m512d sum1 = _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o + 8)), _mm512_mul_pd(second_half, gains1));
         _mm256_storeu_ps(o, _mm512_cvtpd_ps(sum0));
         _mm256_storeu_ps(o + 8, _mm512_cvtpd_ps(sum1));
     } else {
         const uint32_t values_mask = (uint32_t{1} << (2 * count)) - 1;
         const __mmask8 mask0 = static_cast<__mmask8>(values_mask);
         const __mmask8 mask1 = static_cast<__mmask8>(values_mask >> 8);
-        const __m512d sum0 = _mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(mask0, o)),
-                                           _mm512_mul_pd(first_half, gains0));
-        const __m512d sum1 = _mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(mask1, o + 8)),
-                                           _mm512_mul_pd(second_half, gains1));
+        const __m512d sum0 =
+            _mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(mask0, o)), _mm512_mul_pd(first_half, gains0));
+        const __m512d sum1 =
+            _mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(mask1, o + 8)), _mm512_mul_pd(second_half, gains1));
         _mm256_mask_storeu_ps(o, mask0, _mm512_cvtpd_ps(sum0));
         _mm256_mask_storeu_ps(o + 8, mask1, _mm512_cvtpd_ps(sum1));
     }
@@ -116,9 +119,9 @@ VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float*
 // the two sides of a frame in output order.
 //
 // The entries: when the eight frames need at most 32 entries in a row (steps
-// up to about 4), those entries alone are read in one masked load (lanes
-// outside the mask are never read) and each frame picks its two with a word
-// permutation; otherwise each frame's pair is read on its own. A run's last
+// up to about 4), 32 entries from the first are read at once (only those
+// needed, by a masked load, near the loop end) and each frame picks its two
+// with a word permutation; otherwise each frame's pair is read on its own. A run's last
 // frames (fewer than eight) take one more step, reading and writing only
 // their own entries and output values.
 //
@@ -129,12 +132,13 @@ VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float*
 // in the plain loop. With RAMP the gains of frame k are start + k x step,
 // which the caller has found exact (RampSumsExact).
 template <bool RAMP>
-VINTO_AVX512 inline void MixFrames(float* out, const int16_t* data, uint64_t position, uint64_t delta,
-                                   int32_t frames, __m512d start, __m512d steps) {
+VINTO_AVX512 inline void MixFrames(float* out, const int16_t* data, int32_t last_entry, uint64_t position,
+                                   uint64_t delta, int32_t frames, __m512d start, __m512d steps) {
     // Lane j holds frame (0, 4, 1, 5, 2, 6, 3, 7)[j] of the step.
     const __m512i lane_frames = _mm512_setr_epi64(0, 4, 1, 5, 2, 6, 3, 7);
     Run run;
     run.data = data;
+    run.last_entry = last_entry;
     run.position = position;
     run.delta = delta;
     run.backward = static_cast<int64_t>(delta) < 0;
@@ -149,17 +153,17 @@ VINTO_AVX512 inline void MixFrames(float* out, const int16_t* data, uint64_t pos
 
 }  // namespace
 
-VINTO_AVX512 void MixFixedAvx512(float* out, const int16_t* data, uint64_t position, uint64_t delta,
+VINTO_AVX512 void MixFixedAvx512(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
                                  int32_t frames, float left, float right) {
     constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;
     const double scaled_left = left * FRACTION_UNIT;
     const double scaled_right = right * FRACTION_UNIT;
     const __m512d gains = _mm512_setr_pd(scaled_left, scaled_right, scaled_left, scaled_right, scaled_left,
                                          scaled_right, scaled_left, scaled_right);
-    MixFrames<false>(out, data, position, delta, frames, gains, gains);
+    MixFrames<false>(out, data, last_entry, position, delta, frames, gains, gains);
 }
 
-VINTO_AVX512 void MixRampAvx512(float* out, const int16_t* data, uint64_t position, uint64_t delta,
+VINTO_AVX512 void MixRampAvx512(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
                                 int32_t frames, float left, float right, float left_step, float right_step,
                                 double* end_gains) {
     constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;
@@ -168,12 +172,12 @@ VINTO_AVX512 void MixRampAvx512(float* out, const int16_t* data, uint64_t positi
     const double step_left = left_step * FRACTION_UNIT;
     const double step_right = right_step * FRACTION_UNIT;
     if (!RampSumsExact(gl, gr, step_left, step_right, frames)) {
-        MixRampPlain(out, data, position, delta, frames, left, right, left_step, right_step, end_gains);
+        MixRampPlain(out, data, last_entry, position, delta, frames, left, right, left_step, right_step, end_gains);
         return;
     }
-    MixFrames<true>(out, data, position, delta, frames, _mm512_setr_pd(gl, gr, gl, gr, gl, gr, gl, gr),
-                    _mm512_setr_pd(step_left, step_right, step_left, step_right, step_left, step_right, step_left,
-                                   step_right));
+    MixFrames<true>(
+        out, data, last_entry, position, delta, frames, _mm512_setr_pd(gl, gr, gl, gr, gl, gr, gl, gr),
+        _mm512_setr_pd(step_left, step_right, step_left, step_right, step_left, step_right, step_left, step_right));
     end_gains[0] = (gl + frames * step_left) * 2147483648.0;
     end_gains[1] = (gr + frames * step_right) * 2147483648.0;
 }

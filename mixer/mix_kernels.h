@@ -16,16 +16,18 @@
 // after the integer part of p (read as a signed 32-bit index), and gain is the
 // side's gain factor times 2^-31. delta is the step, or its two's complement
 // when moving backward; positions wrap at 2^64.
-using MixFixedKernel = void (*)(float* out, const int16_t* data, uint64_t position, uint64_t delta,
+// last_entry is the highest index whose entry may be read (the loop end, where
+// the guard entry lies): a kernel may read any entry from -1 up to it, even
+// ones no frame needs.
+using MixFixedKernel = void (*)(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
                                 int32_t frames, float left, float right);
 
 // A ramp run: as above, but the gains of frame k are the start gains plus k
 // steps, added up one step after the other in double precision (all scaled by
 // 2^-31). end_gains receives the two gains after the last step, unscaled.
-using MixRampKernel = void (*)(float* out, const int16_t* data, uint64_t position, uint64_t delta,
+using MixRampKernel = void (*)(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
                                int32_t frames, float left, float right, float left_step, float right_step,
                                double* end_gains);
-
 
 // The variants, from the plain one-frame-at-a-time loop up. SSE2 exists on
 // every x86 target the engine builds for; AVX2 (with FMA) and AVX-512 (F, BW,
@@ -56,19 +58,19 @@ int32_t SelectedMixVariant();
 #endif
 
 // The variants' kernels (those this build has).
-void MixFixedPlain(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
-                   float left, float right);
-void MixRampPlain(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, float left,
-                  float right, float left_step, float right_step, double* end_gains);
+void MixFixedPlain(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
+                   int32_t frames, float left, float right);
+void MixRampPlain(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
+                  int32_t frames, float left, float right, float left_step, float right_step, double* end_gains);
 #if defined(__SSE2__)
 #define VINTO_MIX_SSE2 1
-void MixFixedSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
-                  float left, float right);
+void MixFixedSse2(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
+                  int32_t frames, float left, float right);
 #endif
 #if defined(__SSE2__) && !VINTO_MIX_COMPACT
 #define VINTO_MIX_SIMD_RAMPS 1
-void MixRampSse2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, float left,
-                 float right, float left_step, float right_step, double* end_gains);
+void MixRampSse2(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta, int32_t frames,
+                 float left, float right, float left_step, float right_step, double* end_gains);
 
 // True when no sum of such a ramp rounds (gains and steps as scaled doubles),
 // so that gain k may be formed as start + k x step, in any order.
@@ -76,13 +78,13 @@ bool RampSumsExact(double left, double right, double left_step, double right_ste
 #endif
 #if defined(__x86_64__) && !defined(_WIN32) && defined(__GNUC__)
 #define VINTO_MIX_AVX2 1
-void MixFixedAvx2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
-                  float left, float right);
-void MixRampAvx2(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames, float left,
-                 float right, float left_step, float right_step, double* end_gains);
+void MixFixedAvx2(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
+                  int32_t frames, float left, float right);
+void MixRampAvx2(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta, int32_t frames,
+                 float left, float right, float left_step, float right_step, double* end_gains);
 #define VINTO_MIX_AVX512 1
-void MixFixedAvx512(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
-                    float left, float right);
-void MixRampAvx512(float* out, const int16_t* data, uint64_t position, uint64_t delta, int32_t frames,
-                   float left, float right, float left_step, float right_step, double* end_gains);
+void MixFixedAvx512(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
+                    int32_t frames, float left, float right);
+void MixRampAvx512(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
+                   int32_t frames, float left, float right, float left_step, float right_step, double* end_gains);
 #endif

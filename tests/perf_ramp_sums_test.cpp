@@ -1,12 +1,11 @@
 // The vectorised ramp kernels form the gains of frame k as start + k x step
 // instead of adding the step k times; RampSumsExact decides when that gives
 // the same doubles. Held here against the step-by-step sums themselves.
+#include <gtest/gtest.h>
 #include <math.h>
 #include <string.h>
 
 #include <random>
-
-#include <gtest/gtest.h>
 
 #include "mixer/mix_kernels.h"
 #include "mixer/mixer.h"
@@ -56,20 +55,20 @@ TEST(RampSums, RefusedWhereSumsRoundOrValuesAreUnusable) {
     const double tiny = ldexp(1.0, -54) + ldexp(1.0, -56);  // below half a unit of 1.0, four times above
     const Case cases[] = {
         {1.0, 0.5, 1.0 / 128, -1.0 / 256, 128, true},
-        {0.0, 0.0, 0.0, 0.0, 128, true},             // a ramp of nothing
-        {0.75, 0.25, 0.0, 0.0, 1000000, true},       // steps of zero never round
-        {1.0, 0.0, tiny, 0.0, 128, false},           // 1 + tiny rounds back to 1
-        {0.0, 1.0, 0.0, tiny, 128, false},           // the same on the right side
+        {0.0, 0.0, 0.0, 0.0, 128, true},                                    // a ramp of nothing
+        {0.75, 0.25, 0.0, 0.0, 1000000, true},                              // steps of zero never round
+        {1.0, 0.0, tiny, 0.0, 128, false},                                  // 1 + tiny rounds back to 1
+        {0.0, 1.0, 0.0, tiny, 128, false},                                  // the same on the right side
         {1.0 + ldexp(1.0, -30), 0.0, ldexp(1.0, -29), 0.0, 1 << 22, true},  // long, but 31 bits suffice
-        {ldexp(1.0, 52), 0.0, 0.5, 0.0, 4, false},  // 2^52 + 0.5 rounds
-        {1.0, 0.0, ldexp(1.0, -52), 0.0, 128, false},  // fits, but within the margin kept
+        {ldexp(1.0, 52), 0.0, 0.5, 0.0, 4, false},                          // 2^52 + 0.5 rounds
+        {1.0, 0.0, ldexp(1.0, -52), 0.0, 128, false},                       // fits, but within the margin kept
         {NAN, 0.0, 0.0, 0.0, 4, false},
         {0.0, 0.0, INFINITY, 0.0, 4, false},
         {ldexp(1.0, -1070), 0.0, 0.0, 0.0, 4, false},  // subnormal: no unit to count in
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.left << " " << c.right << " " << c.left_step << " " << c.right_step
-                                          << " " << c.frames);
+        SCOPED_TRACE(::testing::Message()
+                     << c.left << " " << c.right << " " << c.left_step << " " << c.right_step << " " << c.frames);
         EXPECT_EQ(RampSumsExact(c.left, c.right, c.left_step, c.right_step, c.frames), c.exact);
         if (c.exact) {
             EXPECT_TRUE(SumsMatchProducts(c.left, c.left_step, c.frames) &&

@@ -71,8 +71,9 @@ Render Render30Seconds(Module* module) {
             pcm.Add(bytes, 2);
         }
         const uint32_t time = GetPlayTime(module);
-        const uint8_t record[6] = {uint8_t(GetPlayOrder(module)), uint8_t(GetPlayRow(module)),
-                                   uint8_t(time), uint8_t(time >> 8), uint8_t(time >> 16), uint8_t(time >> 24)};
+        const uint8_t record[6] = {
+            uint8_t(GetPlayOrder(module)), uint8_t(GetPlayRow(module)), uint8_t(time), uint8_t(time >> 8),
+            uint8_t(time >> 16),           uint8_t(time >> 24)};
         positions.Add(record, sizeof record);
     }
     return {Hex(pcm.value), Hex(positions.value)};
@@ -229,10 +230,10 @@ TEST(PerfRenderHashes, ThirtySecondsOfEverySongStayBitForBit) {
         for (Song& song : found) songs.push_back(std::move(song));
     }
 
-    std::string recorded =
-        "# First 30 s (" + std::to_string(BLOCKS) + " blocks of 884 frames) of each song, rendered offline.\n"
-        "# name, file size, file FNV-1a-64, FNV-1a-64 of the 16-bit samples (LE bytes),\n"
-        "# FNV-1a-64 of the position records (order u8, row u8, time_ms u32 LE per block)\n";
+    std::string recorded = "# First 30 s (" + std::to_string(BLOCKS) +
+                           " blocks of 884 frames) of each song, rendered offline.\n"
+                           "# name, file size, file FNV-1a-64, FNV-1a-64 of the 16-bit samples (LE bytes),\n"
+                           "# FNV-1a-64 of the position records (order u8, row u8, time_ms u32 LE per block)\n";
     int corpus_checked = 0;
     for (const Song& song : songs) {
         SCOPED_TRACE(song.name);

@@ -90,7 +90,7 @@ void BM_MixVoices(benchmark::State& state) {
 
 // Without ramps: calls of one tick. With ramps: calls of one ramp, so every
 // frame is a ramp frame, and calls of one tick (a ramp, then fixed gains).
-BENCHMARK_TEMPLATE(BM_MixVoices, false, false)->Name("MixVoices/no_ramp")->Arg(CALL_FRAMES);
+BENCHMARK_TEMPLATE(BM_MixVoices, false, false)->Name("MixVoices/no_ramp")->Arg(CALL_FRAMES)->Arg(64)->Arg(8);
 BENCHMARK_TEMPLATE(BM_MixVoices, false, true)->Name("Reference/no_ramp")->Arg(CALL_FRAMES);
 BENCHMARK_TEMPLATE(BM_MixVoices, true, false)->Name("MixVoices/ramp")->Arg(128)->Arg(CALL_FRAMES);
 BENCHMARK_TEMPLATE(BM_MixVoices, true, true)->Name("Reference/ramp")->Arg(128)->Arg(CALL_FRAMES);

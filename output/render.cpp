@@ -7,8 +7,19 @@
 #include "output/output.h"
 #include "replay/replay.h"
 
+#include "output/convert_variants.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if VINTO_CONVERT_AVX512
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12's AVX-512 intrinsics warn about their own undefined placeholder
+// operands (its bug 105593).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+#include <immintrin.h>
 #endif
 
 OutputState output;
@@ -33,22 +44,77 @@ int32_t BlockCount() { return output.ring_frames / output.block_frames; }
 
 int32_t BlockFramesFor(int32_t mix_rate) { return ((mix_rate * BLOCK_MS) / 1000 + 3) & ~3; }
 
-void ConvertToPcm16(int16_t* out, const float* in, int32_t frames) {
-    if (frames < 1 || !out || !in) return;
-    int32_t count = frames * 2;
-    int32_t i = 0;
+namespace {
+
 #if defined(__SSE2__)
-    // Eight values per step, the same rule: clipped first (maxps gives its
-    // second operand, the lower bound, for a NaN), then rounded in the
-    // default rounding mode, halves to even, and packed.
+// Eight values per step, the same rule: clipped first (maxps gives its second
+// operand, the lower bound, for a NaN), then rounded in the default rounding
+// mode, halves to even, and packed. Returns the values converted (a multiple
+// of eight).
+int32_t ConvertToPcm16Sse2(int16_t* out, const float* in, int32_t count) {
     const __m128 lowest = _mm_set1_ps(-32768.0f);
     const __m128 highest = _mm_set1_ps(32767.0f);
+    int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m128 a = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(in + i), lowest), highest);
         const __m128 b = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(in + i + 4), lowest), highest);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
     }
+    return i;
+}
 #endif
+
+#if VINTO_CONVERT_AVX512
+// Sixteen values per step, as above (vmaxps also gives its second operand for
+// a NaN), narrowed with saturation (the values are already in range).
+__attribute__((target("avx512f"))) int32_t ConvertToPcm16Avx512(int16_t* out, const float* in, int32_t count) {
+    const __m512 lowest = _mm512_set1_ps(-32768.0f);
+    const __m512 highest = _mm512_set1_ps(32767.0f);
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m512 a = _mm512_min_ps(_mm512_max_ps(_mm512_loadu_ps(in + i), lowest), highest);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm512_cvtsepi32_epi16(_mm512_cvtps_epi32(a)));
+    }
+    return i;
+}
+#endif
+
+int32_t ConvertToPcm16Plain(int16_t*, const float*, int32_t) { return 0; }
+
+using ConvertKernel = int32_t (*)(int16_t* out, const float* in, int32_t count);
+ConvertKernel convert_kernel = nullptr;  // chosen on first use
+
+ConvertKernel FastestConvertKernel(int32_t variant) {
+#if VINTO_CONVERT_AVX512
+    __builtin_cpu_init();
+    if (variant >= CONVERT_VARIANT_AVX512 && __builtin_cpu_supports("avx512f")) return ConvertToPcm16Avx512;
+#endif
+#if defined(__SSE2__)
+    if (variant >= CONVERT_VARIANT_SSE2) return ConvertToPcm16Sse2;
+#endif
+    (void)variant;
+    return ConvertToPcm16Plain;
+}
+
+}  // namespace
+
+int32_t SelectConvertVariant(int32_t variant) {
+    const ConvertKernel kernel = FastestConvertKernel(variant);
+    convert_kernel = kernel;
+#if VINTO_CONVERT_AVX512
+    if (kernel == ConvertToPcm16Avx512) return CONVERT_VARIANT_AVX512;
+#endif
+#if defined(__SSE2__)
+    if (kernel == ConvertToPcm16Sse2) return CONVERT_VARIANT_SSE2;
+#endif
+    return CONVERT_VARIANT_PLAIN;
+}
+
+void ConvertToPcm16(int16_t* out, const float* in, int32_t frames) {
+    if (frames < 1 || !out || !in) return;
+    int32_t count = frames * 2;
+    if (!convert_kernel) SelectConvertVariant(CONVERT_VARIANT_COUNT);
+    int32_t i = convert_kernel(out, in, count);
     for (; i < count; i++) {
         float value = in[i];
         // Clipping before rounding gives the same result as after, since both

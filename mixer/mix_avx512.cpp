@@ -134,16 +134,19 @@ VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float*
 template <bool RAMP>
 VINTO_AVX512 inline void MixFrames(float* out, const int16_t* data, int32_t last_entry, uint64_t position,
                                    uint64_t delta, int32_t frames, __m512d start, __m512d steps) {
-    // Lane j holds frame (0, 4, 1, 5, 2, 6, 3, 7)[j] of the step.
-    const __m512i lane_frames = _mm512_setr_epi64(0, 4, 1, 5, 2, 6, 3, 7);
     Run run;
     run.data = data;
     run.last_entry = last_entry;
     run.position = position;
     run.delta = delta;
     run.backward = static_cast<int64_t>(delta) < 0;
-    run.positions = _mm512_add_epi64(_mm512_set1_epi64(static_cast<int64_t>(position)),
-                                     _mm512_mullo_epi64(_mm512_set1_epi64(static_cast<int64_t>(delta)), lane_frames));
+    // Lane j holds frame (0, 4, 1, 5, 2, 6, 3, 7)[j] of the step: one delta
+    // added in lanes 2, 3, 6, 7, two in lanes 4..7, four in the odd lanes.
+    __m512i positions = _mm512_set1_epi64(static_cast<int64_t>(position));
+    positions = _mm512_mask_add_epi64(positions, 0xCC, positions, _mm512_set1_epi64(static_cast<int64_t>(delta)));
+    positions = _mm512_mask_add_epi64(positions, 0xF0, positions, _mm512_set1_epi64(static_cast<int64_t>(2 * delta)));
+    positions = _mm512_mask_add_epi64(positions, 0xAA, positions, _mm512_set1_epi64(static_cast<int64_t>(4 * delta)));
+    run.positions = positions;
     run.step = _mm512_set1_epi64(static_cast<int64_t>(8 * delta));
     run.frame_numbers = _mm512_setr_pd(0, 0, 1, 1, 2, 2, 3, 3);
     int32_t k = 0;

@@ -2,14 +2,13 @@
 // have gives the values of the rule itself: nearest integer, halves to even,
 // clipped to -32768..32767, a NaN at the lower bound; at every length, so the
 // variants' last, partial steps are covered too.
+#include <gtest/gtest.h>
 #include <math.h>
 #include <string.h>
 
 #include <limits>
 #include <random>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "output/convert_variants.h"
 #include "output/output.h"
@@ -24,11 +23,31 @@ int16_t Expected(float value) {
 
 TEST(ConvertVariants, EachGivesTheRuleForAnyValueAndLength) {
     std::mt19937 rng(5);
-    std::vector<float> values = {0.0f,     -0.0f,     0.5f,     1.5f,      2.5f,      -0.5f,    -1.5f,
-                                 -2.5f,    32766.5f,  32767.4f, 32767.5f,  32768.0f,  -32767.5f, -32768.5f,
-                                 40000.0f, -40000.0f, 1e30f,    -1e30f,    1e-30f,    -1e-30f,  8388608.5f,
-                                 std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-                                 std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN()};
+    std::vector<float> values = {0.0f,
+                                 -0.0f,
+                                 0.5f,
+                                 1.5f,
+                                 2.5f,
+                                 -0.5f,
+                                 -1.5f,
+                                 -2.5f,
+                                 32766.5f,
+                                 32767.4f,
+                                 32767.5f,
+                                 32768.0f,
+                                 -32767.5f,
+                                 -32768.5f,
+                                 40000.0f,
+                                 -40000.0f,
+                                 1e30f,
+                                 -1e30f,
+                                 1e-30f,
+                                 -1e-30f,
+                                 8388608.5f,
+                                 std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::quiet_NaN(),
+                                 -std::numeric_limits<float>::quiet_NaN()};
     while (values.size() < 4001) {
         const float magnitude = std::uniform_real_distribution<float>(0.0f, 50000.0f)(rng);
         float value = (rng() & 1) ? -magnitude : magnitude;

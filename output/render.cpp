@@ -128,12 +128,14 @@ void ConvertToPcm16(int16_t* out, const float* in, int32_t frames) {
     }
 }
 
-void RenderBlock() {
+namespace {
+
+// Renders block next_block, mixing in the float stretch block_start and
+// converting into pcm, records its SyncEntry and advances next_block.
+void RenderBlockTo(float* block_start, int16_t* pcm) {
     Module* module = output.playing_module;
     const int32_t block = output.next_block;
     const int32_t block_frames = output.block_frames;
-    const size_t first = size_t(block) * size_t(block_frames);
-    float* const block_start = output.mix_buffer + first * 2;
     float* out = block_start;
     memset(block_start, 0, size_t(block_frames) * 2 * sizeof(float));
 
@@ -171,10 +173,17 @@ void RenderBlock() {
     entry.row = uint8_t(module->row);
     entry.order = uint8_t(module->order);
     module->tick_samples_left = left;
-    ConvertToPcm16(output.ring + first * 2, block_start, block_frames);
+    ConvertToPcm16(pcm, block_start, block_frames);
 
     int32_t next = block + 1;
     output.next_block = next >= BlockCount() ? 0 : next;
+}
+
+}  // namespace
+
+void RenderBlock() {
+    const size_t first = size_t(output.next_block) * size_t(output.block_frames);
+    RenderBlockTo(output.mix_buffer + first * 2, output.ring + first * 2);
 }
 
 bool ResetPlayback(Module* module) {
@@ -324,10 +333,11 @@ int32_t RenderNextBlock(int16_t* out, int32_t capacity_frames) {
     const int32_t block_frames = output.block_frames;
     if (capacity_frames < block_frames) return 0;
     const int32_t block = output.next_block;
-    RenderBlock();
+    // Nothing plays the ring offline: every block is mixed in the first
+    // block's float stretch, which stays in the cache, and converted straight
+    // into the caller's buffer. The frames are those RenderBlock gives.
+    RenderBlockTo(output.mix_buffer, out);
     SetSyncIndex(block);
-    memcpy(out, output.ring + size_t(block) * size_t(block_frames) * 2,
-           size_t(block_frames) * 4);
     return block_frames;
 }
 

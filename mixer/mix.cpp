@@ -321,6 +321,62 @@ uint64_t ReflectPosition(Voice& voice, uint64_t position, int64_t loop_start, in
     return static_cast<uint64_t>(p);
 }
 
+// A voice that is silent for the whole call (both targets 0, the applied
+// gains below one unit, no ramp to run) moving forward with a non-zero step
+// through a forward loop or towards the end of a sample without loop: every
+// run would add only zeros, so only its state moves on, straight to where the
+// runs would leave it. Returns false, changing nothing, for any other voice.
+bool SkipSilentVoice(Voice& voice, int32_t frames) {
+#if defined(__SIZEOF_INT128__)
+    if (voice.left_gain != 0 || voice.right_gain != 0 || (voice.current_left_gain >> 8) != 0 ||
+        (voice.current_right_gain >> 8) != 0 || voice.direction != DIRECTION_FORWARD)
+        return false;
+    // A ramp towards the targets still running is not silent.
+    if (voice.ramp_frames_left > 0 && voice.planned_left_gain == 0 && voice.planned_right_gain == 0) return false;
+    const Sample& sample = *voice.sample;
+    const uint64_t step = ToFixed(voice.step_integer) | voice.step_fraction;
+    const bool looping = sample.loop_mode == LOOP_FORWARD && sample.loop_length > 0;
+    if (step == 0 || (!looping && sample.loop_mode == LOOP_BIDI && sample.loop_length > 0)) return false;
+    const int64_t loop_start = sample.loop_start;
+    const int64_t loop_end = loop_start + static_cast<int64_t>(sample.loop_length);
+    const int64_t whole = static_cast<int32_t>(voice.position);
+    if (whole < 0 || whole > loop_end) return false;  // (-1: only after a ping-pong turn)
+
+    // What every run's ramp planning leaves: no ramp, steps 0.
+    voice.planned_left_gain = 0;
+    voice.planned_right_gain = 0;
+    voice.left_step = 0.0f;
+    voice.right_step = 0.0f;
+    voice.ramp_frames_left = 0;
+
+    const uint64_t position = ToFixed(voice.position) | voice.position_fraction;
+    const unsigned __int128 end =
+        static_cast<unsigned __int128>(position) + static_cast<unsigned __int128>(step) * static_cast<uint32_t>(frames);
+    const uint64_t loop_end_fixed = ToFixed(loop_end);
+    if (end < loop_end_fixed) {
+        voice.position = static_cast<uint32_t>(static_cast<uint64_t>(end) >> 32);
+        voice.position_fraction = static_cast<uint32_t>(static_cast<uint64_t>(end));
+    } else if (looping) {
+        // Each wrap takes whole loop lengths off the integer part until the
+        // position lies inside the loop again: the remainder of the distance
+        // past the loop start.
+        const uint64_t start_fixed = ToFixed(loop_start);
+        const unsigned __int128 span = static_cast<unsigned __int128>(ToFixed(sample.loop_length));
+        const uint64_t inside = static_cast<uint64_t>((end - start_fixed) % span);
+        const uint64_t wrapped = start_fixed + inside;
+        voice.position = static_cast<uint32_t>(wrapped >> 32);
+        voice.position_fraction = static_cast<uint32_t>(wrapped);
+    } else {
+        StopVoice(voice);
+    }
+    return true;
+#else
+    (void)voice;
+    (void)frames;
+    return false;
+#endif
+}
+
 void MixVoice(Voice& voice, float* out, int32_t frames) {
     const Sample& sample = *voice.sample;
     const int16_t* data = sample.data;
@@ -442,7 +498,7 @@ void MixVoices(float* out, int32_t frames) {
     if (!mix_fixed) SelectMixVariant(FastestVariant());
     for (int32_t i = 0; i < MIXED_VOICE_COUNT; i++) {
         Voice& voice = VoicePool[i];
-        if (voice.sample) MixVoice(voice, out, frames);
+        if (voice.sample && !SkipSilentVoice(voice, frames)) MixVoice(voice, out, frames);
     }
 }
 

@@ -38,63 +38,45 @@ struct Run {
     __m512d frame_numbers;  // of frames 0, 0, 1, 1, .. 3, 3 of the step (ramps)
 };
 
-// One step of up to eight frames (count 1..8; lanes of later frames are
-// computed but neither read from memory nor stored).
+// The constants of a step.
+struct StepConstants {
+    __m512i both_words;               // 0x10001 in each lane
+    __m512i minus_first_plus_second;  // words -1, +1
+    __m512d four;
+    __m512d eight;
+};
+
+// Word 0 of each lane picks the frame's entry (its offset o in a window of
+// entries starting at index low), word 1 the one after it: o + (o + 1) x 2^16,
+// formed as index x 0x10001 + 0x10000 - low x 0x10001 (modulo 2^32, which is
+// all the picks use).
+VINTO_AVX512 __attribute__((always_inline)) inline __m512i Picks(__m512i positions, int32_t low,
+                                                                 const StepConstants& c) {
+    const uint64_t bias = 0x10000 - static_cast<uint64_t>(static_cast<int64_t>(low)) * 0x10001;
+    return _mm512_madd52lo_epu64(_mm512_set1_epi64(static_cast<int64_t>(bias)), _mm512_srli_epi64(positions, 32),
+                                 c.both_words);
+}
+
+// The rest of a step of count frames (1..8) once each lane's pair of entries
+// is known: the values, the gains, and the output (only count frames' values
+// are read and written). Moves the positions on by eight frames.
 template <bool RAMP>
-VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float* o, int32_t count, __m512d start,
-                                                                __m512d steps) {
-    const int16_t* data = run.data;
-    uint64_t& position = run.position;
-    const uint64_t delta = run.delta;
-    const bool backward = run.backward;
-    __m512i& positions = run.positions;
-    __m512d& frame_numbers = run.frame_numbers;
-    const __m512i both_words = _mm512_set1_epi64(0x10001);
-    const __m512i minus_first_plus_second = _mm512_set1_epi32(0x0001FFFF);  // words -1, +1
-    const __m512d four = _mm512_set1_pd(4);
-    const __m512d eight = _mm512_set1_pd(8);
-    const int32_t first = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
-    const int32_t last =
-        static_cast<int32_t>(static_cast<uint32_t>((position + static_cast<uint64_t>(count - 1) * delta) >> 32));
-    const int32_t low = backward ? last : first;
-    const uint32_t span = static_cast<uint32_t>(backward ? first - last : last - first);
-    __m512i pairs;
-    if (span <= 30) {
-        __m512i window;
-        if (low + 31 <= run.last_entry) {
-            window = _mm512_loadu_si512(data + low);
-        } else {
-            const __mmask32 needed = static_cast<__mmask32>((uint64_t{1} << (span + 2)) - 1);
-            window = _mm512_maskz_loadu_epi16(needed, data + low);
-        }
-        // Word 0 of each lane picks the frame's entry (its offset o in the
-        // window), word 1 the one after it: o + (o + 1) x 2^16, formed as
-        // index x 0x10001 + 0x10000 - low x 0x10001 (modulo 2^32, which
-        // is all the picks use).
-        const uint64_t bias = 0x10000 - static_cast<uint64_t>(static_cast<int64_t>(low)) * 0x10001;
-        const __m512i picks = _mm512_madd52lo_epu64(_mm512_set1_epi64(static_cast<int64_t>(bias)),
-                                                    _mm512_srli_epi64(positions, 32), both_words);
-        pairs = _mm512_permutexvar_epi16(picks, window);
-    } else {
-        uint64_t pair[8] = {};
-        static const int32_t lane_of_frame[8] = {0, 2, 4, 6, 1, 3, 5, 7};
-        for (int32_t f = 0; f < count; f++) pair[lane_of_frame[f]] = EntryPair(data, position + f * delta);
-        pairs = _mm512_loadu_si512(pair);
-    }
-    position += 8 * delta;
-    const __m512i e0_scaled = _mm512_srai_epi64(_mm512_slli_epi64(pairs, 48), 17);  // e0 x 2^31
-    const __m512i difference = _mm512_madd_epi16(pairs, minus_first_plus_second);   // e1 - e0
-    const __m512i fractions = _mm512_srli_epi32(positions, 1);                      // low half of each lane
-    positions = _mm512_add_epi64(positions, run.step);
+VINTO_AVX512 __attribute__((always_inline)) inline void FinishStep(Run& run, __m512i pairs, float* o, int32_t count,
+                                                                   __m512d start, __m512d steps,
+                                                                   const StepConstants& c) {
+    const __m512i e0_scaled = _mm512_srai_epi64(_mm512_slli_epi64(pairs, 48), 17);   // e0 x 2^31
+    const __m512i difference = _mm512_madd_epi16(pairs, c.minus_first_plus_second);  // e1 - e0
+    const __m512i fractions = _mm512_srli_epi32(run.positions, 1);                   // low half of each lane
+    run.positions = _mm512_add_epi64(run.positions, run.step);
     const __m512d values = _mm512_cvtepi64_pd(_mm512_add_epi64(_mm512_mul_epi32(fractions, difference), e0_scaled));
     const __m512d first_half = _mm512_unpacklo_pd(values, values);   // frames 0, 0, 1, 1, .. 3, 3
     const __m512d second_half = _mm512_unpackhi_pd(values, values);  // frames 4, 4, .. 7, 7
     __m512d gains0 = start;
     __m512d gains1 = start;
     if (RAMP) {
-        gains0 = _mm512_add_pd(start, _mm512_mul_pd(frame_numbers, steps));
-        gains1 = _mm512_add_pd(start, _mm512_mul_pd(_mm512_add_pd(frame_numbers, four), steps));
-        frame_numbers = _mm512_add_pd(frame_numbers, eight);
+        gains0 = _mm512_add_pd(start, _mm512_mul_pd(run.frame_numbers, steps));
+        gains1 = _mm512_add_pd(start, _mm512_mul_pd(_mm512_add_pd(run.frame_numbers, c.four), steps));
+        run.frame_numbers = _mm512_add_pd(run.frame_numbers, c.eight);
     }
     if (count == 8) {
         const __m512d sum0 = _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o)), _mm512_mul_pd(first_half, gains0));
@@ -112,6 +94,63 @@ VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float*
         _mm256_mask_storeu_ps(o, mask0, _mm512_cvtpd_ps(sum0));
         _mm256_mask_storeu_ps(o + 8, mask1, _mm512_cvtpd_ps(sum1));
     }
+}
+
+// One step of up to eight frames (count 1..8; lanes of later frames are
+// computed but neither read from memory nor stored).
+template <bool RAMP>
+VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float* o, int32_t count, __m512d start,
+                                                                __m512d steps, const StepConstants& c) {
+    const int16_t* data = run.data;
+    const uint64_t position = run.position;
+    const uint64_t delta = run.delta;
+    const int32_t first = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
+    const int32_t last =
+        static_cast<int32_t>(static_cast<uint32_t>((position + static_cast<uint64_t>(count - 1) * delta) >> 32));
+    const int32_t low = run.backward ? last : first;
+    const uint32_t span = static_cast<uint32_t>(run.backward ? first - last : last - first);
+    __m512i pairs;
+    if (span <= 30) {
+        __m512i window;
+        if (low + 31 <= run.last_entry) {
+            window = _mm512_loadu_si512(data + low);
+        } else {
+            const __mmask32 needed = static_cast<__mmask32>((uint64_t{1} << (span + 2)) - 1);
+            window = _mm512_maskz_loadu_epi16(needed, data + low);
+        }
+        pairs = _mm512_permutexvar_epi16(Picks(run.positions, low, c), window);
+    } else {
+        uint64_t pair[8] = {};
+        static const int32_t lane_of_frame[8] = {0, 2, 4, 6, 1, 3, 5, 7};
+        for (int32_t f = 0; f < count; f++) pair[lane_of_frame[f]] = EntryPair(data, position + f * delta);
+        pairs = _mm512_loadu_si512(pair);
+    }
+    run.position = position + 8 * delta;
+    FinishStep<RAMP>(run, pairs, o, count, start, steps, c);
+}
+
+// Sixteen frames whose entries all lie in one window of 32 (steps up to about
+// 1.9, away from the loop end) share the window's reading and the scalar work
+// of a step; others take two steps of eight.
+template <bool RAMP>
+VINTO_AVX512 __attribute__((always_inline)) inline void MixDoubleStep(Run& run, float* o, __m512d start, __m512d steps,
+                                                                      const StepConstants& c) {
+    const uint64_t position = run.position;
+    const int32_t first = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
+    const int32_t last = static_cast<int32_t>(static_cast<uint32_t>((position + 15 * run.delta) >> 32));
+    const int32_t low = run.backward ? last : first;
+    const uint32_t span = static_cast<uint32_t>(run.backward ? first - last : last - first);
+    if (span > 30 || low + 31 > run.last_entry) {
+        MixStep<RAMP>(run, o, 8, start, steps, c);
+        MixStep<RAMP>(run, o + 16, 8, start, steps, c);
+        return;
+    }
+    const __m512i window = _mm512_loadu_si512(run.data + low);
+    const __m512i pairs0 = _mm512_permutexvar_epi16(Picks(run.positions, low, c), window);
+    const __m512i pairs1 = _mm512_permutexvar_epi16(Picks(_mm512_add_epi64(run.positions, run.step), low, c), window);
+    run.position = position + 16 * run.delta;
+    FinishStep<RAMP>(run, pairs0, o, 8, start, steps, c);
+    FinishStep<RAMP>(run, pairs1, o + 16, 8, start, steps, c);
 }
 
 // Eight frames per step. The lanes hold frames 0, 4, 1, 5, 2, 6, 3, 7, so that
@@ -149,9 +188,18 @@ VINTO_AVX512 inline void MixFrames(float* out, const int16_t* data, int32_t last
     run.positions = positions;
     run.step = _mm512_set1_epi64(static_cast<int64_t>(8 * delta));
     run.frame_numbers = _mm512_setr_pd(0, 0, 1, 1, 2, 2, 3, 3);
+    StepConstants c;
+    c.both_words = _mm512_set1_epi64(0x10001);
+    c.minus_first_plus_second = _mm512_set1_epi32(0x0001FFFF);
+    c.four = _mm512_set1_pd(4);
+    c.eight = _mm512_set1_pd(8);
     int32_t k = 0;
-    for (; k + 8 <= frames; k += 8) MixStep<RAMP>(run, out + 2 * k, 8, start, steps);
-    if (k < frames) MixStep<RAMP>(run, out + 2 * k, frames - k, start, steps);
+    for (; k + 16 <= frames; k += 16) MixDoubleStep<RAMP>(run, out + 2 * k, start, steps, c);
+    if (k + 8 <= frames) {
+        MixStep<RAMP>(run, out + 2 * k, 8, start, steps, c);
+        k += 8;
+    }
+    if (k < frames) MixStep<RAMP>(run, out + 2 * k, frames - k, start, steps, c);
 }
 
 }  // namespace

@@ -51,13 +51,17 @@ namespace {
 // operand, the lower bound, for a NaN), then rounded in the default rounding
 // mode, halves to even, and packed. Returns the values converted (a multiple
 // of eight).
-int32_t ConvertToPcm16Sse2(int16_t* out, const float* in, int32_t count) {
+int32_t ConvertToPcm16Sse2(int16_t* out, float* in, int32_t count, bool clear) {
     const __m128 lowest = _mm_set1_ps(-32768.0f);
     const __m128 highest = _mm_set1_ps(32767.0f);
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m128 a = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(in + i), lowest), highest);
         const __m128 b = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(in + i + 4), lowest), highest);
+        if (clear) {
+            _mm_storeu_ps(in + i, _mm_setzero_ps());
+            _mm_storeu_ps(in + i + 4, _mm_setzero_ps());
+        }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
     }
     return i;
@@ -67,21 +71,24 @@ int32_t ConvertToPcm16Sse2(int16_t* out, const float* in, int32_t count) {
 #if VINTO_CONVERT_AVX512
 // Sixteen values per step, as above (vmaxps also gives its second operand for
 // a NaN), narrowed with saturation (the values are already in range).
-__attribute__((target("avx512f"))) int32_t ConvertToPcm16Avx512(int16_t* out, const float* in, int32_t count) {
+__attribute__((target("avx512f"))) int32_t ConvertToPcm16Avx512(int16_t* out, float* in, int32_t count,
+                                                                 bool clear) {
     const __m512 lowest = _mm512_set1_ps(-32768.0f);
     const __m512 highest = _mm512_set1_ps(32767.0f);
     int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
         const __m512 a = _mm512_min_ps(_mm512_max_ps(_mm512_loadu_ps(in + i), lowest), highest);
+        if (clear) _mm512_storeu_ps(in + i, _mm512_setzero_ps());
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm512_cvtsepi32_epi16(_mm512_cvtps_epi32(a)));
     }
     return i;
 }
 #endif
 
-int32_t ConvertToPcm16Plain(int16_t*, const float*, int32_t) { return 0; }
+int32_t ConvertToPcm16Plain(int16_t*, float*, int32_t, bool) { return 0; }
 
-using ConvertKernel = int32_t (*)(int16_t* out, const float* in, int32_t count);
+// Returns the values converted; with clear, sets them to +0 in the source.
+using ConvertKernel = int32_t (*)(int16_t* out, float* in, int32_t count, bool clear);
 ConvertKernel convert_kernel = nullptr;  // chosen on first use
 
 ConvertKernel FastestConvertKernel(int32_t variant) {
@@ -110,13 +117,16 @@ int32_t SelectConvertVariant(int32_t variant) {
     return CONVERT_VARIANT_PLAIN;
 }
 
-void ConvertToPcm16(int16_t* out, const float* in, int32_t frames) {
-    if (frames < 1 || !out || !in) return;
+namespace {
+
+// ConvertToPcm16, and with clear the converted floats are set to +0 on the way.
+void ConvertAndMaybeClear(int16_t* out, float* in, int32_t frames, bool clear) {
     int32_t count = frames * 2;
     if (!convert_kernel) SelectConvertVariant(CONVERT_VARIANT_COUNT);
-    int32_t i = convert_kernel(out, in, count);
+    int32_t i = convert_kernel(out, in, count, clear);
     for (; i < count; i++) {
         float value = in[i];
+        if (clear) in[i] = 0.0f;
         // Clipping before rounding gives the same result as after, since both
         // bounds are integers; a NaN ends up at the lower bound.
         value = value > -32768.0f ? value : -32768.0f;
@@ -128,16 +138,33 @@ void ConvertToPcm16(int16_t* out, const float* in, int32_t frames) {
     }
 }
 
+}  // namespace
+
+void ConvertToPcm16(int16_t* out, const float* in, int32_t frames) {
+    if (frames < 1 || !out || !in) return;
+    // Without clear nothing is written to in.
+    ConvertAndMaybeClear(out, const_cast<float*>(in), frames, false);
+}
+
 namespace {
 
+// Offline rendering leaves its float stretch (the first block's) at +0 after
+// converting it, so the next block need not clear it; anything else that
+// renders there, or new buffers, reset this.
+bool offline_stretch_clear = false;
+
 // Renders block next_block, mixing in the float stretch block_start and
-// converting into pcm, records its SyncEntry and advances next_block.
-void RenderBlockTo(float* block_start, int16_t* pcm) {
+// converting into pcm, records its SyncEntry and advances next_block. With
+// leave_clear the stretch is set to +0 while it is converted (and is taken to
+// be +0 already when offline_stretch_clear says so).
+void RenderBlockTo(float* block_start, int16_t* pcm, bool leave_clear) {
     Module* module = output.playing_module;
     const int32_t block = output.next_block;
     const int32_t block_frames = output.block_frames;
     float* out = block_start;
-    memset(block_start, 0, size_t(block_frames) * 2 * sizeof(float));
+    if (!(leave_clear && offline_stretch_clear))
+        memset(block_start, 0, size_t(block_frames) * 2 * sizeof(float));
+    offline_stretch_clear = false;
 
     output.loop_frame = -1;
     int32_t left = module->tick_samples_left;
@@ -173,7 +200,8 @@ void RenderBlockTo(float* block_start, int16_t* pcm) {
     entry.row = uint8_t(module->row);
     entry.order = uint8_t(module->order);
     module->tick_samples_left = left;
-    ConvertToPcm16(pcm, block_start, block_frames);
+    ConvertAndMaybeClear(pcm, block_start, block_frames, leave_clear);
+    offline_stretch_clear = leave_clear;
 
     int32_t next = block + 1;
     output.next_block = next >= BlockCount() ? 0 : next;
@@ -183,7 +211,7 @@ void RenderBlockTo(float* block_start, int16_t* pcm) {
 
 void RenderBlock() {
     const size_t first = size_t(output.next_block) * size_t(output.block_frames);
-    RenderBlockTo(output.mix_buffer + first * 2, output.ring + first * 2);
+    RenderBlockTo(output.mix_buffer + first * 2, output.ring + first * 2, false);
 }
 
 bool ResetPlayback(Module* module) {
@@ -232,6 +260,7 @@ bool ResetPlayback(Module* module) {
 
 bool AllocateRenderBuffers() {
     if (output.ring_frames < 1) return false;
+    offline_stretch_clear = false;
     free(output.ring);
     free(output.mix_allocation);
     output.ring = nullptr;
@@ -336,7 +365,7 @@ int32_t RenderNextBlock(int16_t* out, int32_t capacity_frames) {
     // Nothing plays the ring offline: every block is mixed in the first
     // block's float stretch, which stays in the cache, and converted straight
     // into the caller's buffer. The frames are those RenderBlock gives.
-    RenderBlockTo(output.mix_buffer, out);
+    RenderBlockTo(output.mix_buffer, out, true);
     SetSyncIndex(block);
     return block_frames;
 }

@@ -120,6 +120,11 @@ int32_t SelectConvertVariant(int32_t variant) {
 namespace {
 
 // ConvertToPcm16, and with clear the converted floats are set to +0 on the way.
+// One small copy: the loop below only finishes what a kernel left (under eight
+// values in blocks), not worth the compiler's vectorised versions.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((noinline, optimize("no-tree-vectorize")))
+#endif
 void ConvertAndMaybeClear(int16_t* out, float* in, int32_t frames, bool clear) {
     int32_t count = frames * 2;
     if (!convert_kernel) SelectConvertVariant(CONVERT_VARIANT_COUNT);

@@ -322,25 +322,85 @@ uint64_t ReflectPosition(Voice& voice, uint64_t position, int64_t loop_start, in
 }
 
 // A voice that is silent for the whole call (both targets 0, the applied
-// gains below one unit, no ramp to run) moving forward with a non-zero step
-// through a forward loop or towards the end of a sample without loop: every
-// run would add only zeros, so only its state moves on, straight to where the
-// runs would leave it. Returns false, changing nothing, for any other voice.
+// gains below one unit, no ramp to run) with a non-zero step: every run would
+// add only zeros, so only its state moves on, straight to where the runs would
+// leave it. Handles forward loops and samples without loop moving forward, and
+// ping-pong loops in either direction; returns false, changing nothing, for any
+// other voice.
 bool SkipSilentVoice(Voice& voice, int32_t frames) {
 #if defined(__SIZEOF_INT128__)
+    using Wide = __int128;
     if (voice.left_gain != 0 || voice.right_gain != 0 || (voice.current_left_gain >> 8) != 0 ||
-        (voice.current_right_gain >> 8) != 0 || voice.direction != DIRECTION_FORWARD)
+        (voice.current_right_gain >> 8) != 0)
         return false;
     // A ramp towards the targets still running is not silent.
     if (voice.ramp_frames_left > 0 && voice.planned_left_gain == 0 && voice.planned_right_gain == 0) return false;
     const Sample& sample = *voice.sample;
     const uint64_t step = ToFixed(voice.step_integer) | voice.step_fraction;
+    if (step == 0) return false;
+    const bool forward = voice.direction == DIRECTION_FORWARD;
     const bool looping = sample.loop_mode == LOOP_FORWARD && sample.loop_length > 0;
-    if (step == 0 || (!looping && sample.loop_mode == LOOP_BIDI && sample.loop_length > 0)) return false;
+    const bool ping_pong = sample.loop_mode == LOOP_BIDI && sample.loop_length > 0;
     const int64_t loop_start = sample.loop_start;
     const int64_t loop_end = loop_start + static_cast<int64_t>(sample.loop_length);
     const int64_t whole = static_cast<int32_t>(voice.position);
-    if (whole < 0 || whole > loop_end) return false;  // (-1: only after a ping-pong turn)
+    if (whole < -1 || whole > loop_end || (!forward && !ping_pong)) return false;
+    const uint64_t position = ToFixed(voice.position) | voice.position_fraction;
+    const Wide travel = static_cast<Wide>(step) * static_cast<uint32_t>(frames);
+
+    uint64_t moved;  // the position the runs leave
+    int32_t direction = voice.direction;
+    bool stop = false;
+    if (ping_pong) {
+        // Unfolded, the ping-pong motion always advances: t runs from the
+        // loop start forward (t = u, the distance past the start) and then
+        // back (t = 2L - 1 - u) over a period of 2L, L the loop's length. A
+        // turn at the end maps u >= L to 2L - 1 - u, one at the start maps
+        // u <= 0 to -1 - u; both keep t moving on, so t's remainder tells
+        // where and which way the voice stands.
+        const Wide length = static_cast<Wide>(ToFixed(sample.loop_length));
+        const Wide u = static_cast<Wide>(static_cast<int64_t>(position)) - static_cast<Wide>(ToFixed(loop_start));
+        if (!forward && (u < 0 || u > length - 1)) return false;
+        const Wide t = (forward ? u : 2 * length - 1 - u) + travel;
+        Wide moved_u;
+        if (forward && t < length) {
+            moved_u = t;
+        } else if (!forward && t < 2 * length - 1) {
+            moved_u = 2 * length - 1 - t;
+        } else {
+            const Wide phase = (t + 1) % (2 * length);
+            bool now_forward = phase < length + 1;
+            moved_u = now_forward ? phase - 1 : 2 * length - phase;
+            // Exactly at the loop start the label depends on how it was
+            // reached: a run moving backward onto it turns (-1, forward), but
+            // a turn at the end landing on it stays (0, backward). The last
+            // frame came from the same backward stretch only if the step is
+            // shorter than the loop.
+            if (phase == 0 && static_cast<Wide>(step) >= length) {
+                moved_u = 0;
+                now_forward = false;
+            }
+            direction = now_forward ? DIRECTION_FORWARD : DIRECTION_BACKWARD;
+        }
+        moved = ToFixed(loop_start) + static_cast<uint64_t>(static_cast<int64_t>(moved_u));
+    } else {
+        if (whole < 0) return false;
+        const Wide end = static_cast<Wide>(position) + travel;
+        const uint64_t loop_end_fixed = ToFixed(loop_end);
+        if (end < static_cast<Wide>(loop_end_fixed)) {
+            moved = static_cast<uint64_t>(end);
+        } else if (looping) {
+            // Each wrap takes whole loop lengths off the integer part until
+            // the position lies inside the loop again: the remainder of the
+            // distance past the loop start.
+            const uint64_t start_fixed = ToFixed(loop_start);
+            const Wide span = static_cast<Wide>(ToFixed(sample.loop_length));
+            moved = start_fixed + static_cast<uint64_t>((end - static_cast<Wide>(start_fixed)) % span);
+        } else {
+            stop = true;
+            moved = 0;
+        }
+    }
 
     // What every run's ramp planning leaves: no ramp, steps 0.
     voice.planned_left_gain = 0;
@@ -348,26 +408,12 @@ bool SkipSilentVoice(Voice& voice, int32_t frames) {
     voice.left_step = 0.0f;
     voice.right_step = 0.0f;
     voice.ramp_frames_left = 0;
-
-    const uint64_t position = ToFixed(voice.position) | voice.position_fraction;
-    const unsigned __int128 end =
-        static_cast<unsigned __int128>(position) + static_cast<unsigned __int128>(step) * static_cast<uint32_t>(frames);
-    const uint64_t loop_end_fixed = ToFixed(loop_end);
-    if (end < loop_end_fixed) {
-        voice.position = static_cast<uint32_t>(static_cast<uint64_t>(end) >> 32);
-        voice.position_fraction = static_cast<uint32_t>(static_cast<uint64_t>(end));
-    } else if (looping) {
-        // Each wrap takes whole loop lengths off the integer part until the
-        // position lies inside the loop again: the remainder of the distance
-        // past the loop start.
-        const uint64_t start_fixed = ToFixed(loop_start);
-        const unsigned __int128 span = static_cast<unsigned __int128>(ToFixed(sample.loop_length));
-        const uint64_t inside = static_cast<uint64_t>((end - start_fixed) % span);
-        const uint64_t wrapped = start_fixed + inside;
-        voice.position = static_cast<uint32_t>(wrapped >> 32);
-        voice.position_fraction = static_cast<uint32_t>(wrapped);
-    } else {
+    if (stop) {
         StopVoice(voice);
+    } else {
+        voice.position = static_cast<uint32_t>(moved >> 32);
+        voice.position_fraction = static_cast<uint32_t>(moved);
+        voice.direction = direction;
     }
     return true;
 #else

@@ -63,7 +63,20 @@ TEST(SilentVoices, MoveOnExactlyAsTheRunsWould) {
             // (The plain mixer wraps and reflects one loop length at a time:
             // steps of up to 40 loop lengths keep it quick.)
             if (v.step_integer > 40 * sample->loop_length) v.step_integer = 40 * sample->loop_length;
-            if (sample->loop_mode == LOOP_BIDI && v.step_integer > 4) v.step_integer = 4;
+            if (sample->loop_mode == LOOP_BIDI) {
+                if (v.step_integer > 4) v.step_integer = 4;
+                // Whole positions and steps land exactly on the loop's ends,
+                // where a turn's outcome depends on how the end was reached;
+                // and a ping-pong voice may be on its way back.
+                if (range(0, 1)) {
+                    v.position_fraction = 0;
+                    v.step_fraction = 0;
+                    v.step_integer = static_cast<uint32_t>(range(1, 3 * sample->loop_length));
+                    if (v.step_integer > 12) v.step_integer = 12;
+                    v.position = static_cast<uint32_t>(range(sample->loop_start, end - 1));
+                }
+                if (range(0, 1)) v.direction = DIRECTION_BACKWARD;
+            }
             // Silent: targets 0, applied gains below one unit, no ramp ...
             v.current_left_gain = static_cast<int32_t>(range(0, 255));
             v.current_right_gain = static_cast<int32_t>(range(0, 255));

@@ -327,12 +327,12 @@ uint64_t ReflectPosition(Voice& voice, uint64_t position, int64_t loop_start, in
 // leave it. Handles forward loops and samples without loop moving forward, and
 // ping-pong loops in either direction; returns false, changing nothing, for any
 // other voice.
-bool SkipSilentVoice(Voice& voice, int32_t frames) {
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+bool SkipSilentVoiceSlow(Voice& voice, int32_t frames) {
 #if defined(__SIZEOF_INT128__)
     using Wide = __int128;
-    if (voice.left_gain != 0 || voice.right_gain != 0 || (voice.current_left_gain >> 8) != 0 ||
-        (voice.current_right_gain >> 8) != 0)
-        return false;
     // A ramp towards the targets still running is not silent.
     if (voice.ramp_frames_left > 0 && voice.planned_left_gain == 0 && voice.planned_right_gain == 0) return false;
     const Sample& sample = *voice.sample;
@@ -421,6 +421,13 @@ bool SkipSilentVoice(Voice& voice, int32_t frames) {
     (void)frames;
     return false;
 #endif
+}
+
+inline bool SkipSilentVoice(Voice& voice, int32_t frames) {
+    if (voice.left_gain != 0 || voice.right_gain != 0 || (voice.current_left_gain >> 8) != 0 ||
+        (voice.current_right_gain >> 8) != 0)
+        return false;
+    return SkipSilentVoiceSlow(voice, frames);
 }
 
 void MixVoice(Voice& voice, float* out, int32_t frames) {

@@ -73,11 +73,13 @@ int32_t ConvertToPcm16Sse2(int16_t* out, float* in, int32_t count, bool clear) {
 // a NaN), narrowed with saturation (the values are already in range).
 __attribute__((target("avx512f"))) int32_t ConvertToPcm16Avx512(int16_t* out, float* in, int32_t count,
                                                                  bool clear) {
-    const __m512 lowest = _mm512_set1_ps(-32768.0f);
     const __m512 highest = _mm512_set1_ps(32767.0f);
     int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
-        const __m512 a = _mm512_min_ps(_mm512_max_ps(_mm512_loadu_ps(in + i), lowest), highest);
+        // Only the upper bound needs clipping first: minps gives its second
+        // operand for a NaN, which converts, like every value below -2^31,
+        // to the integer -2^31, and the narrowing saturates the rest.
+        const __m512 a = _mm512_min_ps(highest, _mm512_loadu_ps(in + i));
         if (clear) _mm512_storeu_ps(in + i, _mm512_setzero_ps());
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm512_cvtsepi32_epi16(_mm512_cvtps_epi32(a)));
     }

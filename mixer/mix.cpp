@@ -28,6 +28,9 @@ constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;  // 2^-31
 
 MixFixedKernel mix_fixed = nullptr;  // chosen on first use
 MixRampKernel mix_ramp = nullptr;
+// For output values known to stand at +0 (the first voice to reach them in a
+// block): writes them without reading them. Null where the variant has none.
+MixFixedKernel mix_fixed_cleared = nullptr;
 int32_t selected_variant = 0;
 
 uint64_t ToFixed(int64_t whole) { return static_cast<uint64_t>(whole) << 32; }
@@ -430,7 +433,10 @@ inline bool SkipSilentVoice(Voice& voice, int32_t frames) {
     return SkipSilentVoiceSlow(voice, frames);
 }
 
-void MixVoice(Voice& voice, float* out, int32_t frames) {
+// With clean_from, the output values from frame *clean_from on are known to
+// stand at +0 (untouched in this call); a fixed-gain run starting there may
+// write them without reading them, and every run that adds moves it on.
+void MixVoice(Voice& voice, float* out, int32_t frames, int32_t* clean_from) {
     const Sample& sample = *voice.sample;
     const int16_t* data = sample.data;
     const uint64_t step = ToFixed(voice.step_integer) | voice.step_fraction;
@@ -506,8 +512,12 @@ void MixVoice(Voice& voice, float* out, int32_t frames) {
         } else if (run > 0 && (voice.left_gain != 0 || voice.right_gain != 0)) {
             const float gl = static_cast<float>(voice.left_gain * static_cast<double>(GAIN_UNIT));
             const float gr = static_cast<float>(voice.right_gain * static_cast<double>(GAIN_UNIT));
-            mix_fixed(out, data, last_entry, position, delta, run, gl, gr);
+            const bool cleared = clean_from && frames - left >= *clean_from && mix_fixed_cleared;
+            (cleared ? mix_fixed_cleared : mix_fixed)(out, data, last_entry, position, delta, run, gl, gr);
         }
+        if (clean_from && run > 0 && (ramp > 0 || voice.left_gain != 0 || voice.right_gain != 0) &&
+            frames - left + run > *clean_from)
+            *clean_from = frames - left + run;
         // A run at zero gain (a ghost that has faded out) only moves on: each
         // of its frames would add a zero, which leaves every value as it is
         // (a zero of either sign added to a zero gives +0, and the buffer
@@ -551,7 +561,17 @@ void MixVoices(float* out, int32_t frames) {
     if (!mix_fixed) SelectMixVariant(FastestVariant());
     for (int32_t i = 0; i < MIXED_VOICE_COUNT; i++) {
         Voice& voice = VoicePool[i];
-        if (voice.sample && !SkipSilentVoice(voice, frames)) MixVoice(voice, out, frames);
+        if (voice.sample && !SkipSilentVoice(voice, frames)) MixVoice(voice, out, frames, nullptr);
+    }
+}
+
+void MixVoicesCleared(float* out, int32_t frames) {
+    if (frames < 1) return;
+    if (!mix_fixed) SelectMixVariant(FastestVariant());
+    int32_t clean_from = 0;
+    for (int32_t i = 0; i < MIXED_VOICE_COUNT; i++) {
+        Voice& voice = VoicePool[i];
+        if (voice.sample && !SkipSilentVoice(voice, frames)) MixVoice(voice, out, frames, &clean_from);
     }
 }
 
@@ -610,6 +630,10 @@ bool SelectMixVariant(int32_t variant) {
 #endif
     mix_fixed = fixed;
     mix_ramp = ramp;
+    mix_fixed_cleared = nullptr;
+#if VINTO_MIX_AVX512
+    if (variant == MIX_VARIANT_AVX512) mix_fixed_cleared = MixFixedAvx512Cleared;
+#endif
     selected_variant = variant;
     return true;
 }

@@ -60,7 +60,7 @@ VINTO_AVX512 __attribute__((always_inline)) inline __m512i Picks(__m512i positio
 // The rest of a step of count frames (1..8) once each lane's pair of entries
 // is known: the values, the gains, and the output (only count frames' values
 // are read and written). Moves the positions on by eight frames.
-template <bool RAMP>
+template <bool RAMP, bool STORE = false>
 VINTO_AVX512 __attribute__((always_inline)) inline void FinishStep(Run& run, __m512i pairs, float* o, int32_t count,
                                                                    __m512d start, __m512d steps,
                                                                    const StepConstants& c) {
@@ -78,7 +78,21 @@ VINTO_AVX512 __attribute__((always_inline)) inline void FinishStep(Run& run, __m
         gains1 = _mm512_add_pd(start, _mm512_mul_pd(_mm512_add_pd(run.frame_numbers, c.four), steps));
         run.frame_numbers = _mm512_add_pd(run.frame_numbers, c.eight);
     }
-    if (count == 8) {
+    if (STORE) {
+        // The values stand at +0: adding the products to +0 (which turns a
+        // -0 product into +0) is all the addition does.
+        const __m512d zero = _mm512_setzero_pd();
+        const __m512d sum0 = _mm512_add_pd(zero, _mm512_mul_pd(first_half, gains0));
+        const __m512d sum1 = _mm512_add_pd(zero, _mm512_mul_pd(second_half, gains1));
+        if (count == 8) {
+            _mm256_storeu_ps(o, _mm512_cvtpd_ps(sum0));
+            _mm256_storeu_ps(o + 8, _mm512_cvtpd_ps(sum1));
+        } else {
+            const uint32_t values_mask = (uint32_t{1} << (2 * count)) - 1;
+            _mm256_mask_storeu_ps(o, static_cast<__mmask8>(values_mask), _mm512_cvtpd_ps(sum0));
+            _mm256_mask_storeu_ps(o + 8, static_cast<__mmask8>(values_mask >> 8), _mm512_cvtpd_ps(sum1));
+        }
+    } else if (count == 8) {
         const __m512d sum0 = _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o)), _mm512_mul_pd(first_half, gains0));
         const __m512d sum1 = _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o + 8)), _mm512_mul_pd(second_half, gains1));
         _mm256_storeu_ps(o, _mm512_cvtpd_ps(sum0));
@@ -98,7 +112,7 @@ VINTO_AVX512 __attribute__((always_inline)) inline void FinishStep(Run& run, __m
 
 // One step of up to eight frames (count 1..8; lanes of later frames are
 // computed but neither read from memory nor stored).
-template <bool RAMP>
+template <bool RAMP, bool STORE = false>
 VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float* o, int32_t count, __m512d start,
                                                                 __m512d steps, const StepConstants& c) {
     const int16_t* data = run.data;
@@ -126,13 +140,13 @@ VINTO_AVX512 __attribute__((always_inline)) inline void MixStep(Run& run, float*
         pairs = _mm512_loadu_si512(pair);
     }
     run.position = position + 8 * delta;
-    FinishStep<RAMP>(run, pairs, o, count, start, steps, c);
+    FinishStep<RAMP, STORE>(run, pairs, o, count, start, steps, c);
 }
 
 // Sixteen frames whose entries all lie in one window of 32 (steps up to about
 // 1.9, away from the loop end) share the window's reading and the scalar work
 // of a step; others take two steps of eight.
-template <bool RAMP>
+template <bool RAMP, bool STORE = false>
 VINTO_AVX512 __attribute__((always_inline)) inline void MixDoubleStep(Run& run, float* o, __m512d start, __m512d steps,
                                                                       const StepConstants& c) {
     const uint64_t position = run.position;
@@ -141,16 +155,16 @@ VINTO_AVX512 __attribute__((always_inline)) inline void MixDoubleStep(Run& run, 
     const int32_t low = run.backward ? last : first;
     const uint32_t span = static_cast<uint32_t>(run.backward ? first - last : last - first);
     if (span > 30 || low + 31 > run.last_entry) {
-        MixStep<RAMP>(run, o, 8, start, steps, c);
-        MixStep<RAMP>(run, o + 16, 8, start, steps, c);
+        MixStep<RAMP, STORE>(run, o, 8, start, steps, c);
+        MixStep<RAMP, STORE>(run, o + 16, 8, start, steps, c);
         return;
     }
     const __m512i window = _mm512_loadu_si512(run.data + low);
     const __m512i pairs0 = _mm512_permutexvar_epi16(Picks(run.positions, low, c), window);
     const __m512i pairs1 = _mm512_permutexvar_epi16(Picks(_mm512_add_epi64(run.positions, run.step), low, c), window);
     run.position = position + 16 * run.delta;
-    FinishStep<RAMP>(run, pairs0, o, 8, start, steps, c);
-    FinishStep<RAMP>(run, pairs1, o + 16, 8, start, steps, c);
+    FinishStep<RAMP, STORE>(run, pairs0, o, 8, start, steps, c);
+    FinishStep<RAMP, STORE>(run, pairs1, o + 16, 8, start, steps, c);
 }
 
 // Eight frames per step. The lanes hold frames 0, 4, 1, 5, 2, 6, 3, 7, so that
@@ -170,7 +184,7 @@ VINTO_AVX512 __attribute__((always_inline)) inline void MixDoubleStep(Run& run, 
 // the addition to the output stay separate operations, each rounding once, as
 // in the plain loop. With RAMP the gains of frame k are start + k x step,
 // which the caller has found exact (RampSumsExact).
-template <bool RAMP>
+template <bool RAMP, bool STORE = false>
 VINTO_AVX512 inline void MixFrames(float* out, const int16_t* data, int32_t last_entry, uint64_t position,
                                    uint64_t delta, int32_t frames, __m512d start, __m512d steps) {
     Run run;
@@ -194,12 +208,12 @@ VINTO_AVX512 inline void MixFrames(float* out, const int16_t* data, int32_t last
     c.four = _mm512_set1_pd(4);
     c.eight = _mm512_set1_pd(8);
     int32_t k = 0;
-    for (; k + 16 <= frames; k += 16) MixDoubleStep<RAMP>(run, out + 2 * k, start, steps, c);
+    for (; k + 16 <= frames; k += 16) MixDoubleStep<RAMP, STORE>(run, out + 2 * k, start, steps, c);
     if (k + 8 <= frames) {
-        MixStep<RAMP>(run, out + 2 * k, 8, start, steps, c);
+        MixStep<RAMP, STORE>(run, out + 2 * k, 8, start, steps, c);
         k += 8;
     }
-    if (k < frames) MixStep<RAMP>(run, out + 2 * k, frames - k, start, steps, c);
+    if (k < frames) MixStep<RAMP, STORE>(run, out + 2 * k, frames - k, start, steps, c);
 }
 
 }  // namespace
@@ -212,6 +226,16 @@ VINTO_AVX512 void MixFixedAvx512(float* out, const int16_t* data, int32_t last_e
     const __m512d gains = _mm512_setr_pd(scaled_left, scaled_right, scaled_left, scaled_right, scaled_left,
                                          scaled_right, scaled_left, scaled_right);
     MixFrames<false>(out, data, last_entry, position, delta, frames, gains, gains);
+}
+
+VINTO_AVX512 void MixFixedAvx512Cleared(float* out, const int16_t* data, int32_t last_entry, uint64_t position,
+                                        uint64_t delta, int32_t frames, float left, float right) {
+    constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;
+    const double scaled_left = left * FRACTION_UNIT;
+    const double scaled_right = right * FRACTION_UNIT;
+    const __m512d gains = _mm512_setr_pd(scaled_left, scaled_right, scaled_left, scaled_right, scaled_left,
+                                         scaled_right, scaled_left, scaled_right);
+    MixFrames<false, true>(out, data, last_entry, position, delta, frames, gains, gains);
 }
 
 VINTO_AVX512 void MixRampAvx512(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,

@@ -85,6 +85,9 @@ void MixRampAvx2(float* out, const int16_t* data, int32_t last_entry, uint64_t p
 #define VINTO_MIX_AVX512 1
 void MixFixedAvx512(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
                     int32_t frames, float left, float right);
+// The same for output values that all stand at +0: they are written, not read.
+void MixFixedAvx512Cleared(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
+                           int32_t frames, float left, float right);
 void MixRampAvx512(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
                    int32_t frames, float left, float right, float left_step, float right_step, double* end_gains);
 #endif

@@ -194,7 +194,7 @@ void RenderBlockTo(float* block_start, int16_t* pcm, bool leave_clear) {
             slice = left;
         }
         if (slice > block_frames - done) slice = block_frames - done;
-        MixVoices(out, slice);
+        MixVoicesCleared(out, slice);  // the slice is still all +0
         done += slice;
         out += size_t(slice) * 2;
         left -= slice;

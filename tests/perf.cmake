@@ -7,3 +7,5 @@ vinto_test(perf_ramp_sums_test ${CMAKE_CURRENT_LIST_DIR}/perf_ramp_sums_test.cpp
 vinto_test(perf_convert_test ${CMAKE_CURRENT_LIST_DIR}/perf_convert_test.cpp)
 vinto_test(perf_silent_voice_test ${CMAKE_CURRENT_LIST_DIR}/perf_silent_voice_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/mix_reference.cpp)
+vinto_test(perf_cleared_mix_test ${CMAKE_CURRENT_LIST_DIR}/perf_cleared_mix_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/mix_reference.cpp)

@@ -29,7 +29,8 @@ struct Rng {
 
 std::vector<std::unique_ptr<OwnedSample>> MakeSamples(Rng& rng) {
     std::vector<std::unique_ptr<OwnedSample>> samples;
-    const int lengths[] = {1, 2, 3, 5, 17, 64, 300, 2000, 1, 4, 9, 700};
+    // (70000: indices beyond 16 bits.)
+    const int lengths[] = {1, 2, 3, 5, 17, 64, 300, 2000, 1, 4, 9, 700, 70000};
     for (int length : lengths) {
         std::vector<int16_t> values(static_cast<size_t>(length));
         const int64_t amplitude = rng.Chance(50) ? 32767 : rng.Range(1, 300);

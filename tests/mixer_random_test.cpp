@@ -1,17 +1,22 @@
-// MixVoices against the plain one-frame-at-a-time mixer, bit for bit, over
-// many random voice states: every loop mode, positions anywhere a voice can
-// be, steps from tiny to far beyond the loop, ramps running, planned or
-// retargeted, gains, ramp settings and call lengths.
+// MixVoices (and MixVoicesCleared on zeroed buffers) against the plain
+// one-frame-at-a-time mixer, bit for bit, for every kernel variant, over many
+// random voice states: every loop mode, positions anywhere a voice can be,
+// steps from tiny to far beyond the loop, ramps running, planned or
+// retargeted, silent voices that may skip their runs, ramp settings and call
+// lengths. Also the 16-bit conversion variants and the ramp-sum shortcut.
+#include <math.h>
 #include <string.h>
 
+#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
-
 #include <gtest/gtest.h>
 
 #include "mixer/mix_kernels.h"
 #include "mixer/mixer.h"
+#include "output/convert_variants.h"
+#include "output/output.h"
 #include "support/mix_reference.h"
 
 namespace {
@@ -29,12 +34,12 @@ struct Rng {
 
 std::vector<std::unique_ptr<OwnedSample>> MakeSamples(Rng& rng) {
     std::vector<std::unique_ptr<OwnedSample>> samples;
-    // (70000: indices beyond 16 bits.)
-    const int lengths[] = {1, 2, 3, 5, 17, 64, 300, 2000, 1, 4, 9, 700, 70000};
+    const int lengths[] = {1, 2, 3, 5, 17, 64, 300, 2000, 1, 4, 9, 700, 70000};  // 70000: indices beyond 16 bits
     for (int length : lengths) {
         std::vector<int16_t> values(static_cast<size_t>(length));
         const int64_t amplitude = rng.Chance(50) ? 32767 : rng.Range(1, 300);
-        for (int16_t& value : values) value = static_cast<int16_t>(rng.Range(-amplitude - (amplitude == 32767), amplitude));
+        for (int16_t& value : values)
+            value = static_cast<int16_t>(rng.Range(-amplitude - (amplitude == 32767), amplitude));
         const uint8_t modes[] = {LOOP_NONE, LOOP_FORWARD, LOOP_BIDI};
         const uint8_t mode = modes[rng.Range(0, 2)];
         const uint32_t start = static_cast<uint32_t>(rng.Range(0, length - 1));
@@ -73,6 +78,13 @@ void RandomVoice(Rng& rng, Voice& v, Sample* sample) {
     v.left_gain = static_cast<int32_t>(rng.Range(0, gain_limit));
     v.right_gain = static_cast<int32_t>(rng.Range(0, gain_limit));
     if (rng.Chance(15)) v.left_gain = v.right_gain = 0;  // a ghost, or a note at volume 0
+    if (v.left_gain == 0 && v.right_gain == 0 && rng.Chance(60)) {
+        // Faded out (applied gains below one unit): whole runs may be skipped.
+        v.current_left_gain = static_cast<int32_t>(rng.Range(0, rng.Chance(10) ? 256 : 255));
+        v.current_right_gain = static_cast<int32_t>(rng.Range(0, 255));
+        v.volume = 64;
+        return;
+    }
     switch (rng.Range(0, 3)) {
         case 0:  // settled
             v.current_left_gain = v.left_gain * 256;
@@ -99,41 +111,17 @@ void RandomVoice(Rng& rng, Voice& v, Sample* sample) {
 }
 
 void ExpectSameVoice(const Voice& a, const Voice& b, int slot) {
-    SCOPED_TRACE(slot);
-    EXPECT_EQ(a.sample, b.sample);
-    EXPECT_EQ(a.position, b.position);
-    EXPECT_EQ(a.position_fraction, b.position_fraction);
-    EXPECT_EQ(a.direction, b.direction);
-    EXPECT_EQ(a.planned_left_gain, b.planned_left_gain);
-    EXPECT_EQ(a.planned_right_gain, b.planned_right_gain);
-    EXPECT_EQ(a.current_left_gain, b.current_left_gain);
-    EXPECT_EQ(a.current_right_gain, b.current_right_gain);
-    EXPECT_EQ(memcmp(&a.left_step, &b.left_step, sizeof(float)), 0);
-    EXPECT_EQ(memcmp(&a.right_step, &b.right_step, sizeof(float)), 0);
-    EXPECT_EQ(a.ramp_frames_left, b.ramp_frames_left);
-    EXPECT_EQ(a.step_integer, b.step_integer);
-    EXPECT_EQ(a.step_fraction, b.step_fraction);
+    EXPECT_TRUE(a.sample == b.sample && a.position == b.position && a.position_fraction == b.position_fraction &&
+                a.direction == b.direction && a.planned_left_gain == b.planned_left_gain &&
+                a.planned_right_gain == b.planned_right_gain && a.current_left_gain == b.current_left_gain &&
+                a.current_right_gain == b.current_right_gain && a.ramp_frames_left == b.ramp_frames_left &&
+                memcmp(&a.left_step, &b.left_step, sizeof(float)) == 0 &&
+                memcmp(&a.right_step, &b.right_step, sizeof(float)) == 0 && a.step_integer == b.step_integer &&
+                a.step_fraction == b.step_fraction)
+        << "slot " << slot;
 }
 
-// Every kernel variant this build and processor can run, in turn.
-class MixerAgainstReference : public ::testing::TestWithParam<int32_t> {
-protected:
-    void SetUp() override {
-        if (!MixVariantSupported(GetParam())) GTEST_SKIP() << "variant " << GetParam() << " not supported here";
-        previous_ = SelectedMixVariant();
-        ASSERT_TRUE(SelectMixVariant(GetParam()));
-    }
-    void TearDown() override {
-        if (previous_ >= 0) SelectMixVariant(previous_);
-    }
-    int32_t previous_ = -1;
-};
-
-INSTANTIATE_TEST_SUITE_P(Variants, MixerAgainstReference,
-                         ::testing::Range(int32_t(0), int32_t(MIX_VARIANT_COUNT)));
-
-TEST_P(MixerAgainstReference, RandomVoiceStatesGiveIdenticalBitsAndStates) {
-    EXPECT_EQ(SelectedMixVariant(), GetParam());
+void MixRandomStates() {
     Rng rng(20240611);
     int32_t frames_mixed = 0;
     for (int round = 0; round < 150; round++) {
@@ -151,18 +139,27 @@ TEST_P(MixerAgainstReference, RandomVoiceStatesGiveIdenticalBitsAndStates) {
         Voice expected_pool[MIXED_VOICE_COUNT];
         memcpy(expected_pool, VoicePool, sizeof expected_pool);
         for (int call = 0; call < 6; call++) {
-            const int32_t frames = static_cast<int32_t>(rng.Chance(30) ? rng.Range(1, 8) : rng.Range(1, 1200));
-            std::vector<float> out(2 * static_cast<size_t>(frames));
-            for (float& value : out) value = static_cast<float>(rng.Range(-100000, 100000)) / 64;
+            const int32_t frames = static_cast<int32_t>(
+                rng.Chance(30) ? rng.Range(1, 8) : rng.Range(1, rng.Chance(3) ? 6000 : 1200));
+            // The block renderer's slices stand at +0 and use MixVoicesCleared.
+            const bool cleared = rng.Chance(25);
+            std::vector<float> out(2 * static_cast<size_t>(frames), 0.0f);
+            if (!cleared)
+                for (float& value : out) value = static_cast<float>(rng.Range(-100000, 100000)) / 64;
             std::vector<float> expected = out;
-            MixVoices(out.data(), frames);
+            if (cleared) {
+                MixVoicesCleared(out.data(), frames);
+            } else {
+                MixVoices(out.data(), frames);
+            }
             reference::MixVoices(expected_pool, MIXED_VOICE_COUNT, expected.data(), frames, ramp_length,
                                  inverse_ramp_length);
             frames_mixed += frames;
             ASSERT_EQ(memcmp(out.data(), expected.data(), out.size() * sizeof(float)), 0)
-                << "round " << round << ", call " << call;
-            for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++) ExpectSameVoice(VoicePool[slot], expected_pool[slot], slot);
-            if (HasFailure()) return;
+                << "round " << round << ", call " << call << (cleared ? " (cleared)" : "");
+            for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++)
+                ExpectSameVoice(VoicePool[slot], expected_pool[slot], slot);
+            if (::testing::Test::HasFailure()) return;
             // Between calls the replay engine retargets gains and changes steps.
             for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++) {
                 if (!rng.Chance(15)) continue;
@@ -178,9 +175,70 @@ TEST_P(MixerAgainstReference, RandomVoiceStatesGiveIdenticalBitsAndStates) {
             }
         }
     }
-    ramp_length = 128;
-    inverse_ramp_length = 0.0078125f;
     EXPECT_GT(frames_mixed, 100000);
+}
+
+// Every kernel variant this build and processor can run, in turn.
+TEST(MixerAgainstReference, RandomVoiceStatesGiveIdenticalBitsAndStates) {
+    const int32_t previous = SelectedMixVariant();
+    for (int32_t variant = 0; variant < MIX_VARIANT_COUNT && !HasFailure(); variant++) {
+        if (!MixVariantSupported(variant)) continue;
+        ASSERT_TRUE(SelectMixVariant(variant));
+        SCOPED_TRACE(testing::Message() << "variant " << variant);
+        MixRandomStates();
+    }
+    SelectMixVariant(previous);
+    ramp_length = 128, inverse_ramp_length = 0.0078125f;  // as the other tests expect
+}
+
+// Each 16-bit conversion variant: nearest integer, halves to even, clipped to
+// -32768..32767, NaN at the lower bound; at lengths that end in partial steps.
+TEST(ConvertVariants, EachGivesTheRuleForAnyValueAndLength) {
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> values = {0.0f,     -0.0f,     0.5f,      1.5f,      2.5f,    -0.5f,    -2.5f,
+                                 32766.5f, 32767.4f,  32767.5f,  32768.0f,  -32767.5f, -32768.5f, 1e30f,
+                                 -1e30f,   1e-30f,    8388608.5f, inf,      -inf,    nan,      -nan};
+    std::mt19937 rng(5);
+    while (values.size() < 4001) {
+        float value = std::uniform_real_distribution<float>(-50000.0f, 50000.0f)(rng);
+        if (rng() % 4 == 0) value = floorf(value) + 0.5f;  // a tie
+        values.push_back(value);
+    }
+    std::vector<int16_t> expected;
+    for (float value : values)
+        expected.push_back(!(value > -32768.0f) ? -32768 : value > 32767.0f ? 32767 : int16_t(nearbyintf(value)));
+    int tested = 0;
+    for (int32_t variant = 0; variant < CONVERT_VARIANT_COUNT; variant++) {
+        if (SelectConvertVariant(variant) != variant) continue;  // not in this build or processor
+        tested++;
+        for (int32_t frames : {1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 2000}) {
+            std::vector<int16_t> out(2 * static_cast<size_t>(frames) + 1, 0x5555);
+            ConvertToPcm16(out.data(), values.data(), frames);
+            ASSERT_EQ(memcmp(out.data(), expected.data(), 2 * frames * sizeof(int16_t)), 0) << variant << "/" << frames;
+            EXPECT_EQ(out[2 * frames], 0x5555) << "wrote past the end";
+        }
+    }
+    EXPECT_GE(tested, 1);
+    SelectConvertVariant(CONVERT_VARIANT_COUNT);
+}
+
+// RampSumsExact lets kernels form start + k x step instead of k additions:
+// it must refuse wherever the step-by-step sums would round differently.
+TEST(RampSums, ClaimedOnlyWhereTheSumsAreExact) {
+    const double tiny = ldexp(1.0, -54) + ldexp(1.0, -56);  // below half a unit of 1.0, four times above
+    const struct { double left, right, left_step, right_step; int32_t frames; bool exact; } cases[] = {
+        {1.0, 0.5, 1.0 / 128, -1.0 / 256, 128, true},
+        {0.75, 0.25, 0.0, 0.0, 1000000, true},                              // steps of zero never round
+        {1.0, 0.0, tiny, 0.0, 128, false},                                  // 1 + tiny rounds back to 1
+        {1.0 + ldexp(1.0, -30), 0.0, ldexp(1.0, -29), 0.0, 1 << 22, true},  // long, but 31 bits suffice
+        {ldexp(1.0, 52), 0.0, 0.5, 0.0, 4, false},                          // 2^52 + 0.5 rounds
+        {NAN, 0.0, 0.0, 0.0, 4, false},
+        {ldexp(1.0, -1070), 0.0, 0.0, 0.0, 4, false},  // subnormal: no unit to count in
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.left << " " << c.left_step << " " << c.right_step << " " << c.frames);
+        EXPECT_EQ(RampSumsExact(c.left, c.right, c.left_step, c.right_step, c.frames), c.exact);
+    }
 }
 
 }  // namespace

@@ -3,9 +3,3 @@
 vinto_test(perf_render_hash_test ${CMAKE_CURRENT_LIST_DIR}/perf_render_hash_test.cpp)
 target_compile_definitions(perf_render_hash_test PRIVATE
   VINTO_PERF_HASHES="${CMAKE_CURRENT_LIST_DIR}/perf_render_hashes.txt")
-vinto_test(perf_ramp_sums_test ${CMAKE_CURRENT_LIST_DIR}/perf_ramp_sums_test.cpp)
-vinto_test(perf_convert_test ${CMAKE_CURRENT_LIST_DIR}/perf_convert_test.cpp)
-vinto_test(perf_silent_voice_test ${CMAKE_CURRENT_LIST_DIR}/perf_silent_voice_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/support/mix_reference.cpp)
-vinto_test(perf_cleared_mix_test ${CMAKE_CURRENT_LIST_DIR}/perf_cleared_mix_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/support/mix_reference.cpp)

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include <vector>
+
 #include "mixer/mixer.h"
 
 namespace reference {
@@ -14,11 +16,6 @@ namespace reference {
 void MixVoices(Voice* voices, int32_t count, float* out, int32_t frames, int32_t ramp_length,
                float inverse_ramp_length);
 
-}  // namespace reference
-
-#include <vector>
-
-namespace reference {
 
 // A sample laid out as the loader leaves it: one zero entry in front of
 // data[0], length + 8 entries from data[0] on, and the guard entry at the loop

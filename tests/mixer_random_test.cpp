@@ -80,7 +80,7 @@ void RandomVoice(Rng& rng, Voice& v, Sample* sample) {
     if (rng.Chance(15)) v.left_gain = v.right_gain = 0;  // a ghost, or a note at volume 0
     if (v.left_gain == 0 && v.right_gain == 0 && rng.Chance(60)) {
         // Faded out (applied gains below one unit): whole runs may be skipped.
-        v.current_left_gain = static_cast<int32_t>(rng.Range(0, rng.Chance(10) ? 256 : 255));
+        v.current_left_gain = static_cast<int32_t>(rng.Chance(10) ? rng.Range(256, 511) : rng.Range(0, 255));
         v.current_right_gain = static_cast<int32_t>(rng.Range(0, 255));
         v.volume = 64;
         return;

@@ -12,6 +12,8 @@
 #include "mixer/mixer.h"
 #include "support/mix_reference.h"
 
+using namespace vinto;
+
 namespace {
 
 constexpr int VOICES = 32;

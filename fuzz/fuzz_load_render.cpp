@@ -18,6 +18,8 @@
 #include "module/resource_file.h"
 #include "vinto/vinto.h"
 
+using namespace vinto;
+
 namespace {
 
 constexpr int32_t RENDER_BLOCKS = 256;  // about five seconds of song

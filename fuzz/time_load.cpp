@@ -12,6 +12,8 @@
 #include "module/resource_file.h"
 #include "vinto/vinto.h"
 
+using namespace vinto;
+
 namespace {
 
 std::vector<uint8_t> current;

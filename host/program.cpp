@@ -6,6 +6,8 @@
 #include "module/resource_file.h"
 #include "vinto/vinto.h"
 
+namespace vinto {
+
 constexpr int IDD_PLAYER = 120;
 constexpr int IDC_CLOSE = 1003;
 
@@ -25,6 +27,10 @@ INT_PTR CALLBACK PlayerDialogProc(HWND window, UINT message, WPARAM wparam, LPAR
     }
     return 0;
 }
+
+}  // namespace vinto
+
+using namespace vinto;
 
 void WINAPI ProgramEntry() {
     instance = GetModuleHandleA(nullptr);

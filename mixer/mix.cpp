@@ -16,6 +16,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace vinto {
+
 int32_t ramp_length = 128;
 float inverse_ramp_length = 0.0078125f;
 
@@ -642,3 +644,5 @@ int32_t SelectedMixVariant() {
     if (!mix_fixed) SelectMixVariant(FastestVariant());
     return selected_variant;
 }
+
+}  // namespace vinto

@@ -8,6 +8,8 @@
 #if VINTO_MIX_AVX2
 #include <immintrin.h>
 
+namespace vinto {
+
 namespace {
 
 // The entry at index and the one after it, as one 32-bit word (little-endian:
@@ -123,4 +125,7 @@ __attribute__((target("avx2,fma"))) void MixRampAvx2(float* out, const int16_t* 
     end_gains[1] = (gr + frames * step_right) * 2147483648.0;
 }
 
+}  // namespace vinto
+
 #endif
+

@@ -14,6 +14,8 @@
 #endif
 #include <immintrin.h>
 
+namespace vinto {
+
 namespace {
 
 #define VINTO_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512ifma")))
@@ -257,4 +259,7 @@ VINTO_AVX512 void MixRampAvx512(float* out, const int16_t* data, int32_t last_en
     end_gains[1] = (gr + frames * step_right) * 2147483648.0;
 }
 
+}  // namespace vinto
+
 #endif
+

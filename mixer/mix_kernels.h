@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+namespace vinto {
+
 // A run of frames with fixed gains: frame k adds
 //   value(position + k x delta) x gain
 // to out[2k] (left) and out[2k + 1] (right), where value(p) is
@@ -91,3 +93,5 @@ void MixFixedAvx512Cleared(float* out, const int16_t* data, int32_t last_entry, 
 void MixRampAvx512(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta,
                    int32_t frames, float left, float right, float left_step, float right_step, double* end_gains);
 #endif
+
+}  // namespace vinto

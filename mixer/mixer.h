@@ -5,6 +5,8 @@
 
 #include "module/module.h"
 
+namespace vinto {
+
 constexpr int VOICE_COUNT = 256;
 constexpr int MIXED_VOICE_COUNT = 64;
 constexpr int VOICE_TWIN_OFFSET = 32;
@@ -58,3 +60,5 @@ void MixVoices(float* out, int32_t frames);
 // renderer leaves a slice before mixing it): the same values, faster, since
 // the first voice to reach a value may write it without reading it.
 void MixVoicesCleared(float* out, int32_t frames);
+
+}  // namespace vinto

@@ -1,6 +1,8 @@
 // The global voice pool.
 #include "mixer/mixer.h"
 
+namespace vinto {
+
 Voice VoicePool[VOICE_COUNT];
 
 void ResetVoicePool() {
@@ -10,3 +12,5 @@ void ResetVoicePool() {
         VoicePool[i].step_integer = 1;
     }
 }
+
+}  // namespace vinto

@@ -3,18 +3,10 @@
 
 #include <stdlib.h>
 
+namespace vinto {
+
 // Constant-initialised: all entries null until a complete set is installed.
 FileIoTable file_io = {nullptr, nullptr, nullptr, nullptr, nullptr};
-
-void SetFileIo(FileOpenCallback open, FileCloseCallback close, FileReadCallback read,
-               FileSeekCallback seek, FileTellCallback tell) {
-    // Installed whole or not at all, so a wrapper never meets half a table.
-    if (!open || !close || !read || !seek || !tell) {
-        file_io = FileIoTable{nullptr, nullptr, nullptr, nullptr, nullptr};
-        return;
-    }
-    file_io = FileIoTable{open, close, read, seek, tell};
-}
 
 bool FileIoInstalled() {
     return file_io.open && file_io.close && file_io.read && file_io.seek && file_io.tell;
@@ -54,4 +46,18 @@ void FileSeek(FileHandle* handle, int32_t offset, uint8_t origin) {
 int32_t FileTell(FileHandle* handle) {
     if (!handle || !file_io.tell) return 0;
     return file_io.tell(handle->stream);
+}
+
+}  // namespace vinto
+
+using namespace vinto;
+
+void SetFileIo(FileOpenCallback open, FileCloseCallback close, FileReadCallback read,
+               FileSeekCallback seek, FileTellCallback tell) {
+    // Installed whole or not at all, so a wrapper never meets half a table.
+    if (!open || !close || !read || !seek || !tell) {
+        file_io = FileIoTable{nullptr, nullptr, nullptr, nullptr, nullptr};
+        return;
+    }
+    file_io = FileIoTable{open, close, read, seek, tell};
 }

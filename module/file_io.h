@@ -6,6 +6,8 @@
 
 #include "vinto/vinto.h"
 
+namespace vinto {
+
 constexpr uint8_t SEEK_FROM_START = 0;
 constexpr uint8_t SEEK_FROM_CURRENT = 1;
 constexpr uint8_t SEEK_FROM_END = 2;
@@ -33,3 +35,5 @@ int32_t FileTell(FileHandle* handle);
 
 // True when all five callbacks are installed.
 bool FileIoInstalled();
+
+}  // namespace vinto

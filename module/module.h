@@ -6,6 +6,8 @@
 
 #include "vinto/vinto.h"
 
+namespace vinto {
+
 constexpr int MAX_INSTRUMENT_SAMPLES = 16;
 constexpr int KEYMAP_NOTES = 96;
 constexpr int ORDER_TABLE_SIZE = 256;
@@ -74,9 +76,12 @@ struct Instrument {
     uint16_t fadeout;       // subtracted per tick from fade_volume after key-off; twice the file's value
 };
 
+}  // namespace vinto
+
+// The public header names this record; its layout is the engine's own.
 struct Module {
-    Pattern* patterns;        // pattern_count records; owned
-    Instrument* instruments;  // instrument_count records; owned
+    vinto::Pattern* patterns;        // pattern_count records; owned
+    vinto::Instrument* instruments;  // instrument_count records; owned
     int32_t tick_samples_left;  // playback: frames still to render in the current tick
     int32_t samples_per_tick;   // playback: frames per tick at the current tempo
     int16_t song_length;        // entries of orders that make up the song, 1..256
@@ -88,7 +93,7 @@ struct Module {
     uint16_t flags;  // MODULE_LINEAR_FREQUENCY
     int16_t default_speed;  // ticks per row at song start
     int16_t default_bpm;    // beats per minute at song start
-    uint8_t orders[ORDER_TABLE_SIZE];
+    uint8_t orders[vinto::ORDER_TABLE_SIZE];
     uint8_t default_global_volume;  // 64
     int32_t global_volume;  // playback: 0..64
     int32_t tick;           // playback: tick within the row, 0 = row tick
@@ -102,6 +107,8 @@ struct Module {
     SampleLoader sample_loader;            // null: sample data comes from the file
 };
 
+namespace vinto {
+
 // Shared placeholders; never released.
 extern Sample EmptySample;
 extern Instrument EmptyInstrument;
@@ -110,3 +117,5 @@ bool ParseXm(Module* module, struct FileHandle* handle);
 
 // Records why the current load failed; GetLoadError reports it.
 void SetLoadError(const char* reason);
+
+}  // namespace vinto

@@ -7,6 +7,8 @@
 
 #include "module/file_io.h"
 
+namespace vinto {
+
 void ResourceFileClose(void* stream) {
     // The bytes belong to the program image; only the record is ours.
     free(stream);
@@ -44,3 +46,5 @@ int32_t ResourceFileTell(void* stream) {
     ResourceFile* file = static_cast<ResourceFile*>(stream);
     return file ? file->position : 0;
 }
+
+}  // namespace vinto

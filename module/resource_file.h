@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+namespace vinto {
+
 constexpr int MODULE_RESOURCE_ID = 251;
 
 struct ResourceFile {
@@ -17,3 +19,5 @@ void ResourceFileClose(void* stream);
 uint32_t ResourceFileRead(uint8_t* buffer, uint32_t size, void* stream);
 void ResourceFileSeek(void* stream, int32_t offset, uint8_t origin);
 int32_t ResourceFileTell(void* stream);
+
+}  // namespace vinto

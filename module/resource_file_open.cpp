@@ -6,6 +6,8 @@
 #include "module/resource_file.h"
 #include "platform/win32.h"
 
+namespace vinto {
+
 void* ResourceFileOpen(const char*) {
     ResourceFile* file = static_cast<ResourceFile*>(calloc(1, sizeof(ResourceFile)));
     if (!file) return nullptr;
@@ -25,3 +27,5 @@ void* ResourceFileOpen(const char*) {
     file->position = 0;
     return file;
 }
+
+}  // namespace vinto

@@ -15,6 +15,8 @@
 #include "output/output.h"
 #include "replay/replay.h"
 
+namespace vinto {
+
 Sample EmptySample = {};
 Instrument EmptyInstrument = {};
 
@@ -555,8 +557,6 @@ void SetLoadError(const char* reason) {
     AppendText(used, reason);
 }
 
-const char* GetLoadError(void) { return load_error; }
-
 bool ParseXm(Module* module, FileHandle* handle) {
     if (!module || !handle) return Refuse("cannot open the file");
     XmReader reader = {module, handle, 0};
@@ -568,6 +568,12 @@ bool ParseXm(Module* module, FileHandle* handle) {
     if (!ReadPatterns(reader, stored_patterns)) return false;
     return ReadInstruments(reader);
 }
+
+}  // namespace vinto
+
+using namespace vinto;
+
+const char* GetLoadError(void) { return load_error; }
 
 Module* LoadModule(const char* name, SampleLoader sample_loader) {
     SetLoadError("");

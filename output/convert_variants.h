@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+namespace vinto {
+
 enum ConvertVariant : int32_t {
     CONVERT_VARIANT_PLAIN = 0,   // one value at a time
     CONVERT_VARIANT_SSE2 = 1,    // eight at a time (every x86 build)
@@ -18,3 +20,5 @@ enum ConvertVariant : int32_t {
 // Makes ConvertToPcm16 use the fastest variant up to the one asked for that
 // this build and processor have; returns the variant chosen.
 int32_t SelectConvertVariant(int32_t variant);
+
+}  // namespace vinto

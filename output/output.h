@@ -29,6 +29,8 @@
 #include "module/module.h"
 
 #pragma pack(push, 1)
+
+namespace vinto {
 struct SyncEntry {
     uint8_t order;     // Module.order at the end of the block, low 8 bits
     uint8_t row;       // Module.row at the end of the block, low 8 bits
@@ -117,3 +119,5 @@ void SetSyncIndex(int32_t block);
 // offline flag and sets next_block and sync_index to 0. The device must no
 // longer read the ring.
 void ReleaseRenderBuffers();
+
+}  // namespace vinto

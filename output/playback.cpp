@@ -16,6 +16,8 @@
 #include "platform/threads.h"
 #include "platform/wave_out.h"
 
+namespace vinto {
+
 namespace {
 
 constexpr DWORD THREAD_PAUSE_MS = 5;   // between two looks at the device position
@@ -83,6 +85,9 @@ bool AbandonStart(Module* module) {
 }
 
 }  // namespace
+}  // namespace vinto
+
+using namespace vinto;
 
 bool StartPlayback(Module* module) {
     if (!module) return false;
@@ -160,3 +165,4 @@ bool StopPlayback(Module* module) {
     }
     return true;
 }
+

@@ -22,6 +22,8 @@
 #include <immintrin.h>
 #endif
 
+namespace vinto {
+
 OutputState output;
 
 namespace {
@@ -330,6 +332,10 @@ void SetSyncIndex(int32_t block) {
     output.sync_index.store(block, std::memory_order_relaxed);
 }
 
+}  // namespace vinto
+
+using namespace vinto;
+
 // Position queries: the record of the block being heard (or, offline, the
 // block last rendered), as SetSyncIndex copied it. The module is only tested
 // for null.
@@ -386,3 +392,4 @@ int32_t GetSongLoopFrame(Module* module) {
     if (!module || !output.offline_rendering) return -1;
     return output.loop_frame;
 }
+

@@ -8,6 +8,8 @@
 
 #include "platform/dialog_linux.h"
 
+namespace vinto {
+
 constexpr WPARAM BN_CLICKED = 0;  // notification code of a push-button click
 
 bool GtkDialogAvailable() {
@@ -184,3 +186,5 @@ bool RunGtkDialog(LinuxWindow* window) {
     while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
     return true;
 }
+
+}  // namespace vinto

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+namespace vinto {
+
 const char* const DIALOG_ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
 // The dialogs this program carries, found by resource number.
@@ -58,3 +60,5 @@ BOOL EndDialog(HWND window, INT_PTR result) {
     window->result = result;
     return 1;
 }
+
+}  // namespace vinto

@@ -5,6 +5,8 @@
 #include "platform/dialog_template.h"
 #include "platform/win32.h"
 
+namespace vinto {
+
 // Codes the stand-in sends besides WM_COMMAND with a control's id.
 constexpr int DIALOG_IDOK = 1;  // Enter while no push button has the focus
 
@@ -46,3 +48,5 @@ bool GtkDialogAvailable();
 // until EndDialog; false when the dialog could not be shown at all.
 bool RunGtkDialog(LinuxWindow* window);
 bool RunTerminalDialog(LinuxWindow* window, int input, int output);
+
+}  // namespace vinto

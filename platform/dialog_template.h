@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+namespace vinto {
+
 // Window and control style bits the stand-in honours.
 constexpr uint32_t DIALOG_WS_BORDER = 0x00800000;  // thin line around the window
 constexpr uint32_t DIALOG_DS_CENTER = 0x00000800;  // centred on the screen
@@ -43,3 +45,5 @@ constexpr DialogControlTemplate PLAYER_DIALOG_CONTROLS[] = {
 constexpr DialogTemplate PLAYER_DIALOG = {
     120, 0x80800840, 153, 50, 8, "MS Sans Serif", 2, PLAYER_DIALOG_CONTROLS,
 };
+
+}  // namespace vinto

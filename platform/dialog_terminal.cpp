@@ -12,6 +12,8 @@
 
 #include "platform/dialog_linux.h"
 
+namespace vinto {
+
 constexpr char KEY_END_OF_TEXT = 0x03;  // Ctrl-C when the terminal passes it through
 constexpr char KEY_END_OF_INPUT = 0x04; // Ctrl-D in non-canonical mode
 constexpr char KEY_ESCAPE = 0x1b;
@@ -181,3 +183,5 @@ bool RunTerminalDialog(LinuxWindow* window, int input, int output) {
     interrupt_pipe[0] = interrupt_pipe[1] = -1;
     return true;
 }
+
+}  // namespace vinto

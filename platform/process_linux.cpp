@@ -9,6 +9,8 @@
 // handle on Windows is the image's base address.
 extern "C" const char __executable_start[];
 
+namespace vinto {
+
 HMODULE GetModuleHandleA(LPCSTR name) {
     if (name) return nullptr;  // the program loads no other modules by name
     return HMODULE(__executable_start);
@@ -21,6 +23,8 @@ void ExitProcess(UINT exit_code) {
     fflush(stderr);
     _exit(int(exit_code));
 }
+
+}  // namespace vinto
 
 // The program takes no command line.
 int main() {

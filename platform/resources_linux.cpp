@@ -5,6 +5,8 @@
 
 #include "platform/win32.h"
 
+namespace vinto {
+
 // Defined by the assembled song; weak so that a program without an embedded
 // song still links and simply finds no resource.
 extern "C" {
@@ -36,3 +38,5 @@ DWORD SizeofResource(HMODULE, HRSRC resource) {
     if (resource != &song_resource_tag) return 0;
     return DWORD(vinto_song_end - vinto_song_start);
 }
+
+}  // namespace vinto

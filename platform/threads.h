@@ -7,6 +7,8 @@
 #ifndef _WIN32
 #include <stddef.h>
 
+namespace vinto {
+
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(void* parameter);
 
 constexpr int THREAD_PRIORITY_NORMAL = 0;
@@ -25,4 +27,5 @@ BOOL SetThreadPriority(HANDLE thread, int priority);
 
 // Pauses the calling thread for at least milliseconds ms.
 void Sleep(DWORD milliseconds);
+}  // namespace vinto
 #endif

@@ -9,6 +9,8 @@
 #include <sys/resource.h>
 #include <time.h>
 
+namespace vinto {
+
 // A handle is the pthread_t itself, so that creating a thread leaves nothing
 // to release.
 static_assert(sizeof(pthread_t) <= sizeof(HANDLE), "a pthread_t fits in a handle");
@@ -90,3 +92,5 @@ void Sleep(DWORD milliseconds) {
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
 }
+
+}  // namespace vinto

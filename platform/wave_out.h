@@ -10,6 +10,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+namespace vinto {
+
 typedef uint16_t WORD;
 typedef uint8_t BYTE;
 typedef uintptr_t DWORD_PTR;
@@ -90,4 +92,5 @@ MMRESULT waveOutGetPosition(HWAVEOUT device, LPMMTIME time, UINT time_size);
 MMRESULT waveOutReset(HWAVEOUT device);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT header_size);
 MMRESULT waveOutClose(HWAVEOUT device);
+}  // namespace vinto
 #endif

@@ -15,6 +15,8 @@
 
 #include "platform/wave_out.h"
 
+namespace vinto {
+
 struct WaveOutDevice {
     uint32_t magic;                 // DEVICE_MAGIC while open
     SDL_AudioDeviceID sdl_device;   // 0 until SDL has opened it
@@ -213,3 +215,5 @@ MMRESULT waveOutClose(HWAVEOUT device) {
     free(device);
     return MMSYSERR_NOERROR;
 }
+
+}  // namespace vinto

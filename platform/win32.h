@@ -20,6 +20,8 @@
 #else
 #include <stdint.h>
 
+namespace vinto {
+
 typedef int BOOL;
 typedef uint32_t UINT;
 typedef uint32_t DWORD;
@@ -60,4 +62,6 @@ HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
 HGLOBAL LoadResource(HMODULE module, HRSRC resource);
 void* LockResource(HGLOBAL loaded);
 DWORD SizeofResource(HMODULE module, HRSRC resource);
+
+}  // namespace vinto
 #endif

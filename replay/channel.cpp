@@ -2,6 +2,8 @@
 #include "output/output.h"
 #include "replay/replay.h"
 
+namespace vinto {
+
 Channel channels[MAX_CHANNELS];
 
 int32_t SamplesPerTick(int32_t bpm, int32_t mix_rate) {
@@ -40,3 +42,5 @@ void ResetChannelForSample(Channel& channel, const Sample& sample) {
     channel.fade_volume = FADE_FULL;
     channel.flags |= CHANNEL_VOLUME | CHANNEL_PAN;
 }
+
+}  // namespace vinto

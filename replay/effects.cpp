@@ -2,6 +2,8 @@
 // from the current row's cells and the channels' remembered parameters.
 #include "replay/replay.h"
 
+namespace vinto {
+
 // --- Volume column, later ticks --------------------------------------------------
 
 static void ApplyVolumeColumnLater(Channel& channel, uint8_t command) {
@@ -126,3 +128,5 @@ void ProcessTickEffects(Module& module) {
     int32_t count = ActiveChannelCount(module);
     for (int32_t i = 0; i < count; i++) ProcessTickChannel(module, channels[i], cells[i]);
 }
+
+}  // namespace vinto

@@ -1,6 +1,8 @@
 // Volume and panning envelopes and the fade-out of released notes.
 #include "replay/replay.h"
 
+namespace vinto {
+
 static int32_t ClampToInt32(int64_t value) {
     if (value > INT32_MAX) return INT32_MAX;
     if (value < INT32_MIN) return INT32_MIN;
@@ -97,3 +99,5 @@ void StepEnvelopesOnLaterTick(Channel& channel, const Instrument& instrument) {
     StepPanEnvelope(channel, instrument);
     StepFadeOut(channel, instrument);
 }
+
+}  // namespace vinto

@@ -6,6 +6,8 @@
 
 #include "module/module.h"
 
+namespace vinto {
+
 struct Voice;
 
 constexpr int MAX_CHANNELS = 32;
@@ -149,3 +151,5 @@ inline int32_t SaturatingAdd(int32_t a, int64_t b) {
     if (sum < INT32_MIN) return INT32_MIN;
     return (int32_t)sum;
 }
+
+}  // namespace vinto

@@ -4,6 +4,8 @@
 
 #include "replay/replay.h"
 
+namespace vinto {
+
 // --- Song position -------------------------------------------------------------
 
 const Pattern* CurrentPattern(const Module& module) {
@@ -214,3 +216,5 @@ void ProcessRow(Module& module) {
     int32_t count = ActiveChannelCount(module);
     for (int32_t i = 0; i < count; i++) ProcessRowChannel(module, channels[i], cells[i]);
 }
+
+}  // namespace vinto

@@ -1,6 +1,8 @@
 // The tick sequencer: one call per tick moves the song on by one tick.
 #include "replay/replay.h"
 
+namespace vinto {
+
 // Works out the row after the current one when no pattern break chose it.
 static void PlanNextRow(Module& module) {
     module.next_row = module.row + 1;
@@ -29,3 +31,5 @@ void ModuleTick(Module* module) {
     module->tick++;
     if (module->tick >= module->speed) module->tick = 0;
 }
+
+}  // namespace vinto

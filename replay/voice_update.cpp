@@ -5,6 +5,8 @@
 #include "output/output.h"
 #include "replay/replay.h"
 
+namespace vinto {
+
 static int32_t DoubleToInt32(double value) {
     // Truncation toward zero, held inside the 32-bit range (NaN gives 0).
     if (!(value > -2147483649.0)) return value != value ? 0 : INT32_MIN;
@@ -105,3 +107,5 @@ void ApplyChannelToVoice(Channel& channel, Sample* sample, const Module& module)
     if (channel.flags & CHANNEL_PAN) UpdatePanning(channel, voice);
     if (channel.flags & CHANNEL_FREQ) UpdateStep(channel, module, voice);
 }
+
+}  // namespace vinto

@@ -21,6 +21,8 @@
 #include "replay/replay.h"
 #include "tests/support/xm_builder.h"
 
+using namespace vinto;
+
 namespace {
 
 struct ModuleRelease {

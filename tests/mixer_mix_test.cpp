@@ -9,6 +9,8 @@
 #include "mixer/mixer.h"
 #include "support/mix_reference.h"
 
+using namespace vinto;
+
 namespace {
 
 using reference::OwnedSample;

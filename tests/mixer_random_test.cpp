@@ -19,6 +19,8 @@
 #include "output/output.h"
 #include "support/mix_reference.h"
 
+using namespace vinto;
+
 namespace {
 
 using reference::OwnedSample;

@@ -8,6 +8,8 @@
 #include "module/resource_file.h"
 #include "vinto/vinto.h"
 
+using namespace vinto;
+
 namespace {
 
 // Callbacks: opening and closing are recorded.

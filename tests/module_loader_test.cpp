@@ -10,6 +10,8 @@
 #include "module/module.h"
 #include "tests/support/xm_builder.h"
 
+using namespace vinto;
+
 namespace {
 
 struct ModuleRelease {

@@ -8,6 +8,8 @@
 #include "module/resource_file.h"
 #include "tests/support/xm_builder.h"
 
+using namespace vinto;
+
 namespace {
 
 int32_t position_at_close = -1, length_at_close = -1;

@@ -14,6 +14,8 @@
 #include "tests/support/fake_wave_out.h"
 #include "tests/support/playback_song.h"
 
+using namespace vinto;
+
 namespace {
 
 constexpr int32_t BLOCK_FRAMES = 884, BLOCKS = 100;

@@ -11,6 +11,8 @@
 #include "replay/replay.h"
 #include "tests/support/xm_builder.h"
 
+using namespace vinto;
+
 namespace {
 
 std::vector<uint32_t> tick_times;      // the song time each tick handler call saw

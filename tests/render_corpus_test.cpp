@@ -11,6 +11,8 @@
 #include "module/module.h"
 #include "tests/support/xm_builder.h"
 
+using namespace vinto;
+
 namespace {
 
 // A 64-bit FNV-1a digest of the first minute's frames.

@@ -14,6 +14,8 @@
 #include "replay/replay.h"
 #include "tests/support/xm_builder.h"
 
+using namespace vinto;
+
 namespace replay_test {
 
 using Values = std::vector<int32_t>;

@@ -10,6 +10,8 @@
 
 #include "platform/dialog_linux.h"
 
+using namespace vinto;
+
 namespace {
 
 // Dialog units to pixels as Windows rounds them: the average width of the 52

@@ -10,6 +10,8 @@
 
 #include "output/output.h"
 
+using namespace vinto;
+
 namespace {
 
 struct State {
@@ -72,6 +74,9 @@ Record Now() {
 }
 
 }  // namespace fake_wave_out
+
+// The calls the playback makes, in the engine's namespace as the platform layer has them.
+namespace vinto {
 
 MMRESULT waveOutOpen(LPHWAVEOUT result, UINT device_id, const WAVEFORMATEX* format,
                      DWORD_PTR callback, DWORD_PTR instance, DWORD flags) {
@@ -153,3 +158,5 @@ MMRESULT waveOutClose(HWAVEOUT handle) {
     state.device = 0;
     return MMSYSERR_NOERROR;
 }
+
+}  // namespace vinto

@@ -9,6 +9,8 @@
 
 #include "platform/wave_out.h"
 
+using namespace vinto;
+
 namespace fake_wave_out {
 
 // Forgets everything (no output thread may run): nothing open, position 0.

@@ -9,6 +9,8 @@
 
 #include "mixer/mixer.h"
 
+using namespace vinto;
+
 namespace reference {
 
 // Mixes voices[0 .. count-1] (those with a sample) into out exactly as

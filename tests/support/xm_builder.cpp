@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+using namespace vinto;
+
 namespace xm {
 namespace {
 

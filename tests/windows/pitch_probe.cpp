@@ -23,6 +23,8 @@
 #include "platform/win32.h"
 #endif
 
+using namespace vinto;
+
 namespace {
 
 constexpr int64_t HIGHEST_STEP = 4608 - 1 + 15 * 64;  // period 1, arpeggio offset 960

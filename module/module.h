@@ -76,6 +76,8 @@ struct Instrument {
     uint16_t fadeout;       // subtracted per tick from fade_volume after key-off; twice the file's value
 };
 
+struct Channel;  // the replay's per-channel record
+
 }  // namespace vinto
 
 // The public header names this record; its layout is the engine's own.
@@ -103,6 +105,7 @@ struct Module {
     int32_t next_row;       // playback: row of the next row tick, -1 = none
     int32_t next_order;     // playback: order of the next row tick, -1 = none
     uint32_t time_ms;       // playback: song time in milliseconds
+    vinto::Channel* channels;  // playback: the channel table the replay works on (the global one while playing)
     void (*tick_handler)(Module* module);  // ModuleTick
     SampleLoader sample_loader;            // null: sample data comes from the file
 };

@@ -248,6 +248,7 @@ bool ResetPlayback(Module* module) {
     module->time_ms = 0;
     SetBpm(*module, module->default_bpm);
 
+    module->channels = channels;
     for (int32_t i = 0; i < module->channel_count; i++) {
         memset(&channels[i], 0, sizeof(Channel));
         channels[i].voice = &VoicePool[i];

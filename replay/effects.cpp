@@ -124,9 +124,9 @@ static void ProcessTickChannel(Module& module, Channel& channel, const PatternCe
 
 void ProcessTickEffects(Module& module) {
     const PatternCell* cells = CurrentRowCells(module);
-    if (!cells) return;
+    if (!cells || !module.channels) return;
     int32_t count = ActiveChannelCount(module);
-    for (int32_t i = 0; i < count; i++) ProcessTickChannel(module, channels[i], cells[i]);
+    for (int32_t i = 0; i < count; i++) ProcessTickChannel(module, module.channels[i], cells[i]);
 }
 
 }  // namespace vinto

@@ -212,9 +212,9 @@ void ProcessRow(Module& module) {
     if (pattern && (module.row < 0 || module.row >= pattern->row_count)) module.row = 0;
 
     const PatternCell* cells = CurrentRowCells(module);
-    if (!cells) return;
+    if (!cells || !module.channels) return;
     int32_t count = ActiveChannelCount(module);
-    for (int32_t i = 0; i < count; i++) ProcessRowChannel(module, channels[i], cells[i]);
+    for (int32_t i = 0; i < count; i++) ProcessRowChannel(module, module.channels[i], cells[i]);
 }
 
 }  // namespace vinto

@@ -108,6 +108,7 @@ struct Module {
     vinto::Channel* channels;  // playback: the channel table the replay works on (the global one while playing)
     void (*tick_handler)(Module* module);  // ModuleTick
     SampleLoader sample_loader;            // null: sample data comes from the file
+    int32_t mode;                          // VINTO_MODE_EXACT or VINTO_MODE_COMPLETE, chosen at load time
 };
 
 namespace vinto {

@@ -576,7 +576,15 @@ using namespace vinto;
 const char* GetLoadError(void) { return load_error; }
 
 Module* LoadModule(const char* name, SampleLoader sample_loader) {
+    return LoadModuleInMode(name, sample_loader, VINTO_MODE_EXACT);
+}
+
+Module* LoadModuleInMode(const char* name, SampleLoader sample_loader, int32_t mode) {
     SetLoadError("");
+    if (mode != VINTO_MODE_EXACT) {
+        Refuse("unknown replay mode");
+        return nullptr;
+    }
     if (!FileIoInstalled()) {
         Refuse("no file callbacks installed");
         return nullptr;
@@ -593,6 +601,7 @@ Module* LoadModule(const char* name, SampleLoader sample_loader) {
         return nullptr;
     }
     module->sample_loader = sample_loader;
+    module->mode = mode;
     bool parsed = ParseXm(module, file);
     FileClose(file);
     if (!parsed) {
@@ -612,3 +621,5 @@ bool FreeModule(Module* module) {
     ReleaseModule(module);
     return true;
 }
+
+int32_t GetModuleMode(const Module* module) { return module ? module->mode : -1; }

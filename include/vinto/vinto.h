@@ -38,6 +38,18 @@ typedef void (*SampleLoader)(uint8_t* buffer, uint32_t byte_count, uint32_t bits
  * Returns NULL when the file cannot be opened, is not an XM module or is refused. */
 Module* LoadModule(const char* name, SampleLoader sample_loader);
 
+/* Replay modes, chosen per module when it is loaded. EXACT (the default) plays
+ * the engine's defined subset of XM effects, every output sample defined to the
+ * bit; COMPLETE plays every XM effect as FastTracker 2 plays it. */
+#define VINTO_MODE_EXACT 0
+#define VINTO_MODE_COMPLETE 1
+
+/* LoadModule with a replay mode; NULL also for a mode this build does not have. */
+Module* LoadModuleInMode(const char* name, SampleLoader sample_loader, int32_t mode);
+
+/* The replay mode a module was loaded in; -1 for NULL. */
+int32_t GetModuleMode(const Module* module);
+
 /* Why the last LoadModule returned NULL, as a short constant English text
  * ("cannot open the file", "not an XM module", "too many channels (at most 32)", ...);
  * "" after a successful load. */

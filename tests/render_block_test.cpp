@@ -1,5 +1,5 @@
-// Block rendering, the playback preparation, the position queries, and
-// offline rendering against the live path.
+// The playback preparation, the position queries, and offline rendering
+// against the live path (which renders the blocks the digests do not).
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -15,13 +15,9 @@ using namespace vinto;
 
 namespace {
 
-std::vector<uint32_t> tick_times;      // the song time each tick handler call saw
-int32_t forced_samples_per_tick = -1;  // >= 0: the handler sets this tick length
+std::vector<uint32_t> tick_times;  // the song time each tick handler call saw
 
-void RecordingTick(Module* module) {
-    tick_times.push_back(module->time_ms);
-    if (forced_samples_per_tick >= 0) module->samples_per_tick = forced_samples_per_tick;
-}
+void RecordingTick(Module* module) { tick_times.push_back(module->time_ms); }
 
 // A song without data: the tick handler is all that runs.
 Module HandMadeModule(int16_t bpm, int16_t channel_count = 4) {
@@ -36,45 +32,9 @@ class Render : public ::testing::Test {
 protected:
     void SetUp() override { Stop(); }
     void TearDown() override { Stop(); }
-    void Stop() {
-        StopPlayback(&dummy_);
-        tick_times.clear();
-        forced_samples_per_tick = -1;
-    }
+    void Stop() { StopPlayback(&dummy_), tick_times.clear(); }
     Module dummy_ = HandMadeModule(125);
 };
-
-TEST_F(Render, SlicesAreCutAtTickAndBlockBoundaries) {
-    // Each slice adds its own whole milliseconds: 441 frames add 9, 884 add 20.
-    const struct {
-        const char* what;
-        int16_t bpm;
-        int32_t forced;               // tick length the handler sets; -1: the tempo's
-        std::vector<int32_t> left;    // frames of the tick left after each block
-        std::vector<uint32_t> time;   // song time after each block
-        std::vector<uint32_t> ticks;  // song time at each tick
-    } cases[] = {
-        {"138 BPM: 798 + 86, then 712 + 172", 138, -1, {712, 626}, {19, 38}, {0, 18, 35}},
-        {"32 BPM: a tick of 3445 frames", 32, -1, {2561, 1677, 793, 3354}, {20, 40, 60, 79}, {0, 77}},
-        {"two ticks end on the block end", 125, 442, {0, 0}, {20, 40}, {0, 10, 20, 30}},
-        {"441 + 441 + 2", 125, 441, {439}, {18}, {0, 9, 18}},
-        {"a tick of no frames lasts one", 125, 0, {0}, {0}, std::vector<uint32_t>(884, 0)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Stop();
-        Module module = HandMadeModule(c.bpm);
-        forced_samples_per_tick = c.forced;
-        ASSERT_TRUE(ResetPlayback(&module) && AllocateRenderBuffers());
-        for (size_t b = 0; b < c.left.size(); b++) {
-            RenderBlock();
-            const SyncEntry entry = output.sync_entries[b];
-            EXPECT_EQ((std::vector<uint32_t>{uint32_t(module.tick_samples_left), module.time_ms, entry.time_ms}),
-                      (std::vector<uint32_t>{uint32_t(c.left[b]), c.time[b], c.time[b]})) << "block " << b;
-        }
-        EXPECT_EQ(tick_times, c.ticks);
-    }
-}
 
 TEST_F(Render, PreparationResetsAndPrefillsForTheDevice) {
     Module module = HandMadeModule(138, 4);

@@ -2,13 +2,13 @@
 // output, position files, and every way it can fail without leaving output.
 #include <gtest/gtest.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,13 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<uint8_t> ReadFile(const fs::path& path) {
-    std::vector<uint8_t> bytes;
-    if (FILE* file = fopen(path.c_str(), "rb")) {
-        for (int c; (c = fgetc(file)) != EOF;) bytes.push_back(uint8_t(c));
-        fclose(file);
-    }
-    return bytes;
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 // 64 rows with notes at speed 6 (882 frames a tick); then maybe a second order
@@ -43,21 +39,11 @@ xm::SongSpec Song(bool two_orders = false, int break_row = -1) {
 
 class Tool : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::create_directories(dir_);
-        Write("song.xm", xm::Build(Song()));
-    }
+    void SetUp() override { fs::create_directories(dir_), Write("song.xm", xm::Build(Song())); }
     void TearDown() override { fs::remove_all(dir_.parent_path()); }
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
     void Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-        FILE* file = fopen(Path(name).c_str(), "wb");
-        fwrite(bytes.data(), 1, bytes.size(), file);
-        fclose(file);
-    }
-    std::vector<std::string> Files() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename());
-        return std::sort(names.begin(), names.end()), names;
+        std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
     // Runs the tool and returns its standard error; out_size_ counts its standard output.
     std::string Run(const std::vector<std::string>& args, int expected_status = 0) {
@@ -70,8 +56,7 @@ protected:
         for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out_size_ += n;
         const int status = pclose(pipe);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == expected_status) << command;
-        const std::vector<uint8_t> text = ReadFile(err);
-        return std::string(text.begin(), text.end());
+        return ReadFile(err);
     }
     const fs::path dir_ = fs::temp_directory_path() / ("vinto-render-test-" + std::to_string(getpid())) / "files";
     uint64_t out_size_ = 0;
@@ -105,42 +90,40 @@ TEST_F(Tool, LengthsInWholeBlocksOrOnceThrough) {
         EXPECT_EQ(out_size_, uint64_t(c.frames) * 4);
         EXPECT_NE(err.find(" " + std::to_string(c.frames) + " frames"), std::string::npos) << err;
         EXPECT_EQ(err.find("30 minutes") != std::string::npos, c.frames == 30 * 60 * 44100) << err;
-        const std::vector<uint8_t> csv = ReadFile(Path("s.csv"));
+        const std::string csv = ReadFile(Path("s.csv"));
         EXPECT_EQ(size_t(std::count(csv.begin(), csv.end(), '\n')), 1 + (c.frames + 883) / 884);
     }
 }
 
 TEST_F(Tool, WavFileAndSyncRowsCarryTheLibrarysFrames) {
     // The library's own frames and rows for 52000 frames: 59 blocks.
-    std::vector<uint8_t> pcm;
-    std::string csv = "block,order,row,time_ms\n";
+    std::string pcm, csv = "block,order,row,time_ms\n";
     Module* module = xm::Load(Song());
     ASSERT_TRUE(StartRendering(module));
     int16_t frames[884 * 2];
     for (int b = 0; b < 59; b++) {
         ASSERT_EQ(RenderNextBlock(frames, 884), 884);
-        for (int16_t v : frames) pcm.insert(pcm.end(), {uint8_t(uint16_t(v)), uint8_t(uint16_t(v) >> 8)});
+        for (int16_t v : frames) pcm += {char(uint16_t(v)), char(uint16_t(v) >> 8)};
         csv += std::to_string(b) + "," + std::to_string(GetPlayOrder(module)) + "," +
                std::to_string(GetPlayRow(module)) + "," + std::to_string(GetPlayTime(module)) + "\n";
     }
     FreeModule(module);
     Run({"--sync", Path("pos.csv"), "--frames", "52000", Path("song.xm"), Path("out.WAV")});
-    const std::vector<uint8_t> wav = ReadFile(Path("out.WAV")), sync = ReadFile(Path("pos.csv"));
+    const std::string wav = ReadFile(Path("out.WAV"));
     const uint32_t data = 59 * 884 * 4;
     ASSERT_EQ(wav.size(), 44u + data);
-    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 16).erase(4, 4) + std::string(wav.begin() + 36, wav.begin() + 40),
-              "RIFFWAVEfmt data");
+    EXPECT_EQ(wav.substr(0, 4) + wav.substr(8, 8) + wav.substr(36, 4), "RIFFWAVEfmt data");
     const uint32_t fields[][3] = {  // offset, size, value
         {4, 4, 36 + data}, {16, 4, 16}, {20, 2, 1}, {22, 2, 2},  // RIFF size, format size, PCM, channels
         {24, 4, 44100}, {28, 4, 176400}, {32, 2, 4}, {34, 2, 16}, {40, 4, data},  // rates, sizes, bits
     };
     for (const auto& f : fields) {
         uint32_t value = 0;
-        for (uint32_t k = f[1]; k-- > 0;) value = value << 8 | wav[f[0] + k];
+        for (uint32_t k = f[1]; k-- > 0;) value = value << 8 | uint8_t(wav[f[0] + k]);
         EXPECT_EQ(value, f[2]) << "offset " << f[0];
     }
-    EXPECT_TRUE(std::vector<uint8_t>(wav.begin() + 44, wav.end()) == pcm);
-    EXPECT_EQ(std::string(sync.begin(), sync.end()), csv);
+    EXPECT_TRUE(wav.substr(44) == pcm);
+    EXPECT_EQ(ReadFile(Path("pos.csv")), csv);
 }
 
 TEST_F(Tool, FailuresExplainAndLeaveNoOutput) {
@@ -160,11 +143,12 @@ TEST_F(Tool, FailuresExplainAndLeaveNoOutput) {
         {{"--seconds", "1e3", song, Path("a.wav")}, 2, {usage}},
         {{"--frames", "99999999999", song, Path("a.wav")}, 2, {usage, "too long for a WAV file"}},
     };
-    const std::vector<std::string> before = Files();
+    const auto files = [this] { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator()); };
+    const auto before = files();
     for (const auto& c : cases) {
         const std::string err = Run(c.args, c.status);
         for (const std::string& part : c.message) EXPECT_NE(err.find(part), std::string::npos) << err;
-        EXPECT_TRUE(out_size_ == 0 && Files() == before) << err;
+        EXPECT_TRUE(out_size_ == 0 && files() == before) << err;
     }
 }
 

@@ -40,17 +40,7 @@ std::vector<SeedSong> SeedSongs() {
         edit(s);
         out.push_back({name, s});
     };
-    add("simple", 4, 16, [](SongSpec&) {});
-    add("effects", 4, 32, [](SongSpec& s) {  // every effect the engine acts on, on the row tick and between rows
-        const uint8_t effects[][2] = {{0, 0x37}, {1, 0x08}, {2, 0x08}, {3, 0x10}, {5, 0x21}, {8, 0x40}, {10, 0x0F}, {10, 0xF0},
-                                      {15, 0x03}, {15, 0x90}, {20, 0}, {27, 0x32}, {1, 0}, {2, 0}, {10, 0}, {27, 0}};
-        for (int k = 0; k < 16; k++) At(s, 2 * k, 2 * k % 4) = Cell{uint8_t(37 + 2 * k), 1, 0, effects[k][0], effects[k][1]};
-        At(s, 31, 0) = Cell{0, 0, 0, 13, 0x05};
-    });
-    add("volume-column", 2, 32, [](SongSpec& s) {
-        const uint8_t commands[] = {0x10, 0x50, 0x55, 0x65, 0x75, 0x85, 0x95, 0xA3, 0xB3, 0xC8, 0xD4, 0xE4, 0xF5, 0xF0, 0x05};
-        for (int i = 0; i < 15; i++) At(s, 2 * i, i % 2) = Cell{uint8_t(40 + i), 1, commands[i]};
-    });
+    add("simple", 4, 16, [](SongSpec&) {});  // the corpus songs seed every effect and column command
     add("orders", 3, 8, [](SongSpec& s) {  // unpacked and empty patterns, orders, a restart position
         s.patterns[0].packing = xm::Packing::Unpacked;
         s.patterns.push_back({4, xm::Packing::NoData, {}, {}});

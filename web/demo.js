@@ -46,7 +46,10 @@ const handlers = {
     $('fill').style.width = info ? `${Math.min(100, 100 * frame / info.durationFrames)}%` : '0';
   },
   ended() { setPlaying(false); },
-  error({ message }) { $('status').textContent = message; },
+  error({ message, request }) {
+    $('status').textContent = request === 'load' ? `${name}: ${message}` : message;
+    if (request === 'load') setPlaying(false);
+  },
 };
 
 $('play').onclick = async () => {

@@ -47,7 +47,7 @@ coming=(LoadModuleFromMemory GetModuleTitle GetModuleChannels GetModuleOrders Ge
 for c in "${coming[@]}"; do
   grep -Eq "[ *]$c\(" include/vinto/vinto.h && calls+=("$c")
 done
-exports=_malloc,_free,_VintoWebLoadFromMemory
+exports=_malloc,_free,_VintoWebLoadFromMemory  # TEMPORARY: the shim in vinto_web.cpp
 for c in "${calls[@]}"; do exports+=",_$c"; done
 
 # Exact output: no contraction into fused multiply-adds, never -ffast-math.

@@ -64,6 +64,7 @@ export class Vinto {
       ? new Uint8Array(data.buffer, data.byteOffset, data.byteLength) : new Uint8Array(data);
     const x = this.x;
     const copy = x.malloc(Math.max(bytes.length, 1));
+    if (!copy) throw new Error('out of memory');
     new Uint8Array(x.memory.buffer).set(bytes, copy);
     // TEMPORARY: the shim stands in until the engine's LoadModuleFromMemory is exported.
     const song = (x.LoadModuleFromMemory ?? x.VintoWebLoadFromMemory)(copy, bytes.length, number);

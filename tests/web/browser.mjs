@@ -24,11 +24,14 @@ const chromium = spawn(process.env.VINTO_CHROMIUM || '/usr/bin/chromium', ['--he
   '--disable-component-update', '--disable-sync', '--remote-debugging-pipe', `--user-data-dir=${profile}`,
   '--window-size=800,600', 'about:blank'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
 const timer = setTimeout(() => { console.error('timed out'); finish(1); }, 60000);
+// Chromium closes its helper processes before its own exit; the profile goes then.
 function finish(status) {
   clearTimeout(timer);
   process.exitCode = status;
   server.close();
-  chromium.once('exit', () => fs.rmSync(profile, { recursive: true, force: true })).kill();
+  chromium.once('exit', () => fs.rmSync(profile, { recursive: true, force: true, maxRetries: 20 }));
+  send('Browser.close').catch(() => {});
+  setTimeout(() => chromium.kill(), 5000).unref();
 }
 
 // DevTools messages: JSON, each ended by a NUL byte.

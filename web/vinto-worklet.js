@@ -1,0 +1,81 @@
+// The AudioWorklet processor 'vinto': the engine runs on the audio thread, in a
+// context at 44100 Hz. Options { wasm (bytes or WebAssembly.Module), song?,
+// mode?, play? }; the page posts { type: 'load', song, mode }, 'play',
+// 'pause', 'seek' { frame | seconds | order, row }, 'loops' { passes },
+// 'volume' { gain } and 'mute' { channel, on }, and hears 'loaded', 'position'
+// (about every 23 ms while playing and after each command), 'ended' and 'error'.
+import { Vinto, SAMPLE_RATE } from './vinto.js';
+
+const QUANTA_PER_REPORT = 8;
+
+class VintoProcessor extends AudioWorkletProcessor {
+  constructor({ processorOptions: options }) {
+    super();
+    this.vinto = Vinto.createSync(options.wasm);
+    this.playing = false;
+    this.quanta = 0;
+    this.pcm = new Int16Array(256);  // one render quantum of 128 frames
+    this.port.onmessage = ({ data }) => this.command(data);
+    if (sampleRate !== SAMPLE_RATE) this.fail(`the context runs at ${sampleRate} Hz, vinto at ${SAMPLE_RATE} Hz`);
+    if (options.song) this.command({ type: 'load', song: options.song, mode: options.mode, play: options.play });
+  }
+
+  command({ type, ...args }) {
+    const v = this.vinto;
+    try {
+      if (type === 'load') {
+        this.playing = false;
+        v.load(args.song, { mode: args.mode });
+        const features = Object.fromEntries(['info', 'loops', 'seek', 'volume', 'mute'].map((f) => [f, v.has(f)]));
+        this.port.postMessage({ type: 'loaded', mode: v.mode, info: features.info ? v.info : null, features });
+        this.playing = !!args.play;
+      } else if (type === 'play' || type === 'pause') {
+        this.playing = type === 'play' && !!v.song;
+      } else if (type === 'seek') {
+        v.seek(args);
+      } else if (type === 'loops') {
+        v.setLoops(args.passes);
+      } else if (type === 'volume') {
+        v.volume = args.gain;
+      } else if (type === 'mute') {
+        v.mute(args.channel, args.on);
+      }
+    } catch (error) {
+      this.fail(error.message, type);
+    }
+    this.report();
+  }
+
+  fail(message, request) {
+    this.port.postMessage({ type: 'error', message, request });
+  }
+
+  report() {
+    if (this.vinto.song) this.port.postMessage({ type: 'position', ...this.vinto.position, playing: this.playing });
+  }
+
+  process(inputs, outputs) {
+    const [left, right] = outputs[0];
+    let done = 0;
+    if (this.playing) {
+      if (this.pcm.length < left.length * 2) this.pcm = new Int16Array(left.length * 2);
+      const pcm = this.vinto.render(left.length, this.pcm);
+      done = pcm.length / 2;
+      // Exact: every 16-bit value divided by 32768 is a float.
+      for (let i = 0; i < done; i++) {
+        left[i] = pcm[2 * i] / 32768;
+        right[i] = pcm[2 * i + 1] / 32768;
+      }
+      if (done < left.length) {
+        this.playing = false;
+        this.port.postMessage({ type: 'ended' });
+      }
+      if (++this.quanta % QUANTA_PER_REPORT === 0 || !this.playing) this.report();
+    }
+    left.fill(0, done);
+    right.fill(0, done);
+    return true;
+  }
+}
+
+registerProcessor('vinto', VintoProcessor);

@@ -631,6 +631,7 @@ Module* LoadFrom(const LoadSource& source, SampleLoader sample_loader, int32_t m
     }
     module->sample_loader = sample_loader;
     module->mode = mode;
+    module->from_memory = source.from_memory;
     bool parsed = ParseXm(module, file);
     FileClose(file);
     if (!parsed) {

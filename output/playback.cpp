@@ -126,7 +126,7 @@ bool StartPlayback(Module* module) {
     }
     output.stop_live = StopLive;
     StopOutput();
-    if (!FileIoInstalled()) return AbandonStart("no file callbacks installed");
+    if (!module->from_memory && !FileIoInstalled()) return AbandonStart("no file callbacks installed");
 
     // Rates and sizes, voices, the module's playback fields, channels,
     // playing_module and the position records.

@@ -91,8 +91,8 @@ bool FreeModule(Module* module);
  * stereo, until StopPlayback or its FreeModule; ends any earlier playback first.
  * About two seconds are rendered before this returns; from then on an output
  * thread keeps a two-second ring filled. False for a NULL module, when not all
- * file callbacks are installed, when the module cannot be played, memory runs
- * out or no output device can be opened. */
+ * file callbacks are installed (except for a module loaded from memory), when
+ * the module cannot be played, memory runs out or no output device can be opened. */
 bool StartPlayback(Module* module);
 
 /* Why the last StartPlayback returned false, as a short English text

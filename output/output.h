@@ -5,8 +5,8 @@
 // that a song rendered offline is bit-for-bit what the device plays. The
 // playback start runs, in this order:
 //
-//   StopPlayback(module)            end anything in progress
-//   (refuse without file callbacks)
+//   StopOutput()                    end anything in progress
+//   (refuse without file callbacks, unless the module came from memory)
 //   ResetPlayback(module)           rates, block and ring sizes, ramp length,
 //                                   voice pool, module playback fields and
 //                                   tempo, channels, playing_module, sync_entries
@@ -16,7 +16,7 @@
 //   PrefillRing()                   render every block of the ring once
 //   (start the device and the output thread)
 //
-// StartRendering (offline) runs StopPlayback, ResetPlayback and
+// StartRendering (offline) runs StopOutput, ResetPlayback and
 // AllocateRenderBuffers and then renders one block per RenderNextBlock call.
 // Releasing: StopOutput ends the device and the output thread through stop_live
 // (which only StartPlayback installs, so a program that never plays live links

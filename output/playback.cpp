@@ -6,7 +6,7 @@
 // Sharing: once the device has started, the module's playback fields, the
 // channels, the voices and every buffer of `output` belong to the output
 // thread. The thread that starts and stops playback touches them again only
-// after StopPlayback has seen the output thread finish. Three byte flags link
+// after StopLive has seen the output thread finish. Three byte flags link
 // the two threads: stop_requested (set by the stopping thread), rendering and
 // thread_finished (set by the output thread).
 #include <stdlib.h>

@@ -212,11 +212,15 @@ bool FollowLinks(std::string& path, std::string& error) {
 // Finds where path's bytes would go and refuses what a plain open would refuse.
 bool Resolve(OutputFile& out, const std::string& path, std::string& error) {
     out.path = path;
+    // Through any links as an open would (/dev/stdout included): a device or
+    // FIFO is then written by the name given.
+    out.exists = stat(path.c_str(), &out.info) == 0;
+    if (!out.exists && errno != ENOENT) return Fails(error, errno);
+    if (out.exists && S_ISDIR(out.info.st_mode)) return Fails(error, EISDIR);
+    if (out.exists && !S_ISREG(out.info.st_mode)) return true;
+    // A regular file, or a new one: the name behind the links is replaced.
     if (!FollowLinks(out.path, error)) return false;
-    out.exists = stat(out.path.c_str(), &out.info) == 0;
-    if (!out.exists) return errno == ENOENT || Fails(error, errno);
-    if (S_ISDIR(out.info.st_mode)) return Fails(error, EISDIR);
-    if (!S_ISREG(out.info.st_mode)) return true;
+    if (!out.exists) return true;
     const int fd = open(out.path.c_str(), O_WRONLY | O_CLOEXEC);  // may this user write it?
     if (fd < 0) return Fails(error, errno);
     close(fd);
@@ -235,8 +239,10 @@ bool Open(OutputFile& out, std::string& error) {
         const int fd = open(out.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
         if (fd < 0) return Fails(error, errno);
         out.file = fdopen(fd, "wb");
-        if (!out.file) close(fd);
-        return out.file || Fails(error, errno);
+        if (out.file) return true;
+        const int number = errno;
+        close(fd);
+        return Fails(error, number);
     }
     out.temporary = out.path + ".partial-XXXXXX";
     std::vector<char> name(out.temporary.begin(), out.temporary.end());
@@ -251,7 +257,7 @@ bool Open(OutputFile& out, std::string& error) {
     // would get, or those of the file it replaces (its owner too, for root).
     mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd, out.exists ? out.info.st_mode & 07777 : 0666 & ~mask);
+    fchmod(fd, out.exists ? out.info.st_mode & 0777 : 0666 & ~mask);
     if (out.exists && geteuid() == 0) {
         // Best effort: where it is not permitted the file stays root's.
         if (fchown(fd, out.info.st_uid, out.info.st_gid) != 0) errno = 0;

@@ -84,7 +84,7 @@ DWORD WINAPI OutputThreadProc(void*) {
     return 0;
 }
 
-// Ends the output thread, then lets the device go of the ring and closes it.
+// Ends the output thread, then has the device let go of the ring and closes it.
 // StopOutput calls this through output.stop_live before the buffers go.
 void StopLive() {
     output.stop_requested = 1;

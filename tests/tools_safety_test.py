@@ -3,7 +3,7 @@
 a plain open would (devices and FIFOs in place, a link's target, no file the
 user may not write), warns about a song file that ends early, and refuses
 outputs it cannot write.  Usage: tools_safety_test.py TOOL SONG VERSION"""
-import os, stat, subprocess, sys, tempfile, threading
+import os, shutil, stat, subprocess, sys, tempfile, threading
 
 tool, song_path, version = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3]
 song = open(song_path, "rb").read()
@@ -19,7 +19,7 @@ def check(condition, what):
 def run(*args, user=None):
     def as_user():  # root writes anything: the permission case runs as nobody
         os.setgid(65534), os.setuid(65534)
-    return subprocess.run([tool, *args], capture_output=True, cwd=d,
+    return subprocess.run([os.path.join(d, "vinto-render"), *args], capture_output=True, cwd=d,
                           preexec_fn=as_user if user else None, timeout=120)
 
 
@@ -29,6 +29,7 @@ def wav_frames(data):  # the data size the header gives, in frames, and the fram
 
 with tempfile.TemporaryDirectory() as d:
     os.chmod(d, 0o777)
+    shutil.copy(tool, d)  # where user nobody may run it, wherever the build is
     p = lambda name: os.path.join(d, name)
     for name, data in [("song.xm", song), ("cut100.xm", song[:100]), ("cut60.xm", song[:60])]:
         open(p(name), "wb").write(data)
@@ -65,7 +66,7 @@ with tempfile.TemporaryDirectory() as d:
     check(os.path.islink(p("link.wav")) and wav_frames(open(p("real.wav"), "rb").read()) == (884, 884),
           "the link's target was not written, or the link replaced")
     check(open(p("locked.wav"), "rb").read() == b"locked", "the locked file was changed")
-    check(sorted(os.listdir(d)) == sorted(["song.xm", "cut100.xm", "cut60.xm", "hard.raw", "soft.wav", "link.wav",
+    check(sorted(os.listdir(d)) == sorted(["vinto-render", "song.xm", "cut100.xm", "cut60.xm", "hard.raw", "soft.wav", "link.wav",
                                            "sub", "real.wav", "locked.wav", "fifo.wav"]), f"left behind: {os.listdir(d)}")
 
     # A FIFO is written in place; without a length the song is counted first, so

@@ -109,6 +109,7 @@ struct Module {
     void (*tick_handler)(Module* module);  // ModuleTick
     SampleLoader sample_loader;            // null: sample data comes from the file
     int32_t mode;                          // VINTO_MODE_EXACT or VINTO_MODE_COMPLETE, chosen at load time
+    uint8_t from_memory;                   // 1: loaded by LoadModuleFromMemory, needing no file callbacks
 };
 
 namespace vinto {

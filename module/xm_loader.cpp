@@ -12,7 +12,7 @@
 
 #include "module/file_io.h"
 #include "module/module.h"
-#include "output/output.h"
+#include "output/stop.h"
 #include "replay/replay.h"
 
 namespace vinto {
@@ -25,6 +25,7 @@ namespace {
 constexpr char XM_IDENTIFICATION[] = "Extended Module: ";
 constexpr uint32_t XM_IDENTIFICATION_SIZE = 17;
 constexpr int32_t XM_HEADER_SIZE_OFFSET = 60;  // header size H; counted from here
+constexpr int64_t XM_CHANNEL_COUNT_END = 70;    // the fields that can refuse a song end here
 constexpr uint32_t XM_HEADER_BLOCK_SIZE = 264;  // instrument count .. order table
 constexpr uint32_t PATTERN_HEADER_SIZE = 9;     // assumed whatever the file says
 constexpr int32_t NAME_AND_TYPE_SIZE = 23;      // instrument name and type: skipped
@@ -52,10 +53,11 @@ constexpr uint8_t SAMPLE_TYPE_FORWARD = 0x01;
 constexpr uint8_t SAMPLE_TYPE_BIDI = 0x02;
 constexpr uint8_t SAMPLE_TYPE_16_BIT = 0x10;
 
-// ---- why the last load failed -------------------------------------------------
+// ---- why the last load failed, and what it made up -----------------------------
 //
 // A load is refused (LoadModule returns null and releases what was built) for:
 //   "not an XM module"                         identification text wrong or short
+//   "file is cut short at byte N (header incomplete)"  it ends before the channel count does
 //   "no channels"
 //   "too many channels (N, at most 32)"        the replay engine has 32 channel slots
 //   "empty song (song length 0)"
@@ -65,28 +67,35 @@ constexpr uint8_t SAMPLE_TYPE_16_BIT = 0x10;
 //   "sample too long (N frames, at most 2147483647)"
 //   "module too large (patterns and samples need more than 256 MiB)"
 //   "out of memory"
-// and by LoadModule itself for "no file callbacks installed" and "cannot open the file".
-// Everything else out of range is clamped where it is read.
+// and before parsing for "unknown replay mode", "no file callbacks installed",
+// "cannot open the file" and "no data". Everything else out of range is
+// clamped where it is read. A file that ends later loads with zeros for what
+// it lacks, and the load warning says where it ended.
 
-// A small static text: composing a reason must not allocate.
-char load_error[96] = "";
+// Small static texts: composing one must not allocate.
+constexpr size_t MESSAGE_SIZE = 96;
+char load_error[MESSAGE_SIZE] = "";
+char load_warning[MESSAGE_SIZE] = "";
 
-void AppendText(size_t& used, const char* text) {
-    while (*text && used + 1 < sizeof(load_error)) load_error[used++] = *text++;
-    load_error[used] = 0;
+void AppendText(char* message, size_t& used, const char* text) {
+    while (*text && used + 1 < MESSAGE_SIZE) message[used++] = *text++;
+    message[used] = 0;
 }
 
-void AppendNumber(size_t& used, uint32_t value) {
-    char digits[24];
+// before, the number in decimal, after.
+void Compose(char* message, const char* before, uint32_t value, const char* after) {
+    char digits[12];
     int count = 0;
     do {
-        digits[count++] = char('0' + value % 10);
+        digits[sizeof(digits) - 2 - count++] = char('0' + value % 10);
         value /= 10;
     } while (value);
-    char text[24];
-    for (int i = 0; i < count; i++) text[i] = digits[count - 1 - i];
-    text[count] = 0;
-    AppendText(used, text);
+    digits[sizeof(digits) - 1] = 0;
+    size_t used = 0;
+    message[0] = 0;
+    AppendText(message, used, before);
+    AppendText(message, used, digits + sizeof(digits) - 1 - count);
+    AppendText(message, used, after);
 }
 
 // Every refusal goes through here: records the reason and fails the load.
@@ -97,11 +106,7 @@ bool Refuse(const char* reason) {
 
 // A reason with the offending number: before, the number, after.
 bool Refuse(const char* before, uint32_t value, const char* after) {
-    size_t used = 0;
-    load_error[0] = 0;
-    AppendText(used, before);
-    AppendNumber(used, value);
-    AppendText(used, after);
+    Compose(load_error, before, value, after);
     return false;
 }
 
@@ -114,13 +119,26 @@ struct XmReader {
     Module* module;
     FileHandle* file;
     uint64_t bytes_reserved;  // pattern and sample memory taken from the budget so far
+    int64_t file_end;         // the file's length once a read came up short; -1 before
 };
+
+// A read came up short: the file's length is noted once (the read may have
+// started past the end, so it is asked for), and reading goes on where it was.
+void NoteFileEnd(XmReader& reader) {
+    if (reader.file_end >= 0) return;
+    const int32_t position = FileTell(reader.file);
+    FileSeek(reader.file, 0, SEEK_FROM_END);
+    reader.file_end = FileTell(reader.file);
+    FileSeek(reader.file, position, SEEK_FROM_START);
+}
 
 // Zeroes the buffer before reading, so bytes the file lacks read as 0 and no
 // value from an earlier read survives. Returns the bytes actually read.
 uint32_t ReadBlock(XmReader& reader, void* buffer, uint32_t size) {
     memset(buffer, 0, size);
-    return FileRead(buffer, size, reader.file);
+    const uint32_t got = FileRead(buffer, size, reader.file);
+    if (got < size) NoteFileEnd(reader);
+    return got;
 }
 
 uint16_t Get16(const uint8_t* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
@@ -205,6 +223,9 @@ bool ReadModuleHeader(XmReader& reader, uint32_t& stored_patterns) {
     ReadBlock(reader, block, sizeof(block));
     uint32_t instrument_count = Get16(block);
 
+    // Zeros standing in for these fields would refuse the song for the wrong reason.
+    if (reader.file_end >= 0 && reader.file_end < XM_CHANNEL_COUNT_END)
+        return Refuse("file is cut short at byte ", uint32_t(reader.file_end), " (header incomplete)");
     if (channel_count == 0) return Refuse("no channels");
     if (channel_count > uint32_t(MAX_LOADED_CHANNELS))
         return Refuse("too many channels (", channel_count, ", at most 32)");
@@ -447,7 +468,10 @@ void ReadSampleData(XmReader& reader, Sample& sample, int32_t instrument_index, 
             uint32_t piece = byte_count - handed < SAMPLE_READ_PIECE ? byte_count - handed : SAMPLE_READ_PIECE;
             uint32_t got = FileRead(bytes + handed, piece, reader.file);
             handed += piece;
-            if (got < piece) break;
+            if (got < piece) {
+                NoteFileEnd(reader);
+                break;
+            }
         }
     }
     // Entries from here on hold only bytes never handed out: zeros.
@@ -527,7 +551,7 @@ bool ReadInstruments(XmReader& reader) {
 }
 
 // Releases everything a module owns, then the module. Not for a module that
-// may be playing: FreeModule stops playback first.
+// may be playing: FreeModule stops its playback first.
 void ReleaseModule(Module* module) {
     if (module->instruments) {
         for (int32_t i = 0; i < module->instrument_count; i++) {
@@ -554,39 +578,44 @@ void ReleaseModule(Module* module) {
 void SetLoadError(const char* reason) {
     size_t used = 0;
     load_error[0] = 0;
-    AppendText(used, reason);
+    AppendText(load_error, used, reason);
 }
 
 bool ParseXm(Module* module, FileHandle* handle) {
     if (!module || !handle) return Refuse("cannot open the file");
-    XmReader reader = {module, handle, 0};
+    XmReader reader = {module, handle, 0, -1};
     if (!ReadIdentification(reader)) return false;
     module->tick_handler = ModuleTick;
     module->default_global_volume = START_GLOBAL_VOLUME;
     uint32_t stored_patterns = 0;
     if (!ReadModuleHeader(reader, stored_patterns)) return false;
     if (!ReadPatterns(reader, stored_patterns)) return false;
-    return ReadInstruments(reader);
+    if (!ReadInstruments(reader)) return false;
+    if (reader.file_end >= 0)
+        Compose(load_warning, "file ends at byte ", uint32_t(reader.file_end), "; the rest plays as silence");
+    return true;
 }
 
-}  // namespace vinto
+namespace {
 
-using namespace vinto;
+// Where a load reads from: a file by name through the callbacks, or bytes in memory.
+struct LoadSource {
+    const char* name;  // the file's name, unless from_memory
+    const void* data;  // from_memory: the bytes, read during the load only
+    uint32_t size;     // from_memory: bytes at data
+    bool from_memory;
+};
 
-const char* GetLoadError(void) { return load_error; }
-
-Module* LoadModule(const char* name, SampleLoader sample_loader) {
-    return LoadModuleInMode(name, sample_loader, VINTO_MODE_EXACT);
-}
-
-Module* LoadModuleInMode(const char* name, SampleLoader sample_loader, int32_t mode) {
+// The one load path of every public load.
+Module* LoadFrom(const LoadSource& source, SampleLoader sample_loader, int32_t mode) {
     SetLoadError("");
+    load_warning[0] = 0;
     if (mode != VINTO_MODE_EXACT) {
         Refuse("unknown replay mode");
         return nullptr;
     }
-    if (!FileIoInstalled()) {
-        Refuse("no file callbacks installed");
+    if (source.from_memory ? !source.data : !FileIoInstalled()) {
+        Refuse(source.from_memory ? "no data" : "no file callbacks installed");
         return nullptr;
     }
     Module* module = static_cast<Module*>(calloc(1, sizeof(Module)));
@@ -594,32 +623,60 @@ Module* LoadModuleInMode(const char* name, SampleLoader sample_loader, int32_t m
         OutOfMemory();
         return nullptr;
     }
-    FileHandle* file = FileOpen(name);
+    FileHandle* file = source.from_memory ? FileOpenMemory(source.data, source.size) : FileOpen(source.name);
     if (!file) {
         free(module);
-        Refuse("cannot open the file");
+        source.from_memory ? OutOfMemory() : Refuse("cannot open the file");
         return nullptr;
     }
     module->sample_loader = sample_loader;
     module->mode = mode;
+    module->from_memory = source.from_memory;
     bool parsed = ParseXm(module, file);
     FileClose(file);
     if (!parsed) {
-        // Never played, so nothing to stop: stopping here would end the
-        // playback of some other module.
+        // Never played, so nothing to stop.
+        load_warning[0] = 0;
         ReleaseModule(module);
         return nullptr;
     }
     return module;
 }
 
-bool FreeModule(Module* module) {
+}  // namespace
+
+}  // namespace vinto
+
+using namespace vinto;
+
+const char* GetLoadError(void) { return load_error; }
+
+const char* GetLoadWarning(void) { return load_warning; }
+
+Module* VintoLoadModule(const char* name, SampleLoader sample_loader) {
+    return LoadModuleInMode(name, sample_loader, VINTO_MODE_EXACT);
+}
+
+Module* LoadModuleInMode(const char* name, SampleLoader sample_loader, int32_t mode) {
+    return LoadFrom(LoadSource{name, nullptr, 0, false}, sample_loader, mode);
+}
+
+Module* LoadModuleFromMemory(const void* data, uint32_t size, int32_t mode) {
+    return LoadFrom(LoadSource{nullptr, data, size, true}, nullptr, mode);
+}
+
+bool VintoFreeModule(Module* module) {
     if (!module) return false;
-    while (output.rendering.load()) {
-    }
-    StopPlayback(module);
+    // Its own playback or rendering only: another module may be playing.
+    StopOutputOf(module);
     ReleaseModule(module);
     return true;
 }
+
+#ifndef _WIN32
+// The same operations under their plain names, where the system has none of its own.
+Module* LoadModule(const char* name, SampleLoader sample_loader) { return VintoLoadModule(name, sample_loader); }
+bool FreeModule(Module* module) { return VintoFreeModule(module); }
+#endif
 
 int32_t GetModuleMode(const Module* module) { return module ? module->mode : -1; }

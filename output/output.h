@@ -5,8 +5,8 @@
 // that a song rendered offline is bit-for-bit what the device plays. The
 // playback start runs, in this order:
 //
-//   StopPlayback(module)            end anything in progress
-//   (refuse without file callbacks)
+//   StopOutput()                    end anything in progress
+//   (refuse without file callbacks, unless the module came from memory)
 //   ResetPlayback(module)           rates, block and ring sizes, ramp length,
 //                                   voice pool, module playback fields and
 //                                   tempo, channels, playing_module, sync_entries
@@ -16,11 +16,13 @@
 //   PrefillRing()                   render every block of the ring once
 //   (start the device and the output thread)
 //
-// StartRendering (offline) runs StopPlayback, ResetPlayback and
+// StartRendering (offline) runs StopOutput, ResetPlayback and
 // AllocateRenderBuffers and then renders one block per RenderNextBlock call.
-// Releasing: StopPlayback frees mix_allocation, ring and sync_entries whenever
-// they are set (offline rendering allocates the ring without any device
-// header), or calls ReleaseRenderBuffers after the device has let go of the ring.
+// Releasing: StopOutput ends the device and the output thread through stop_live
+// (which only StartPlayback installs, so a program that never plays live links
+// no device or thread code), then ReleaseRenderBuffers frees mix_allocation,
+// ring and sync_entries (offline rendering allocates the ring without any
+// device header).
 #pragma once
 
 #include <atomic>
@@ -64,6 +66,7 @@ struct OutputState {
     std::atomic<uint8_t> stop_requested{0};   // 1 asks the output thread to end
     std::atomic<uint8_t> rendering{0};        // 1 while the output thread renders a block
     std::atomic<uint8_t> thread_finished{1};  // 1 when no output thread runs
+    void (*stop_live)() = nullptr;  // ends the output thread and closes the device; set by StartPlayback
 };
 
 // The state is a plain global: it must be set up at compile time.
@@ -119,5 +122,9 @@ void SetSyncIndex(int32_t block);
 // offline flag and sets next_block and sync_index to 0. The device must no
 // longer read the ring.
 void ReleaseRenderBuffers();
+
+// Ends live playback or offline rendering, whatever plays: stop_live, if
+// installed, then ReleaseRenderBuffers.
+void StopOutput();
 
 }  // namespace vinto

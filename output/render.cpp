@@ -5,6 +5,7 @@
 
 #include "mixer/mixer.h"
 #include "output/output.h"
+#include "output/stop.h"
 #include "replay/replay.h"
 
 #include "output/convert_variants.h"
@@ -325,6 +326,15 @@ void ReleaseRenderBuffers() {
     output.heard_time_ms = 0;
 }
 
+void StopOutput() {
+    if (output.stop_live) output.stop_live();
+    ReleaseRenderBuffers();
+}
+
+void StopOutputOf(const Module* module) {
+    if (module && output.playing_module == module) StopOutput();
+}
+
 void SetSyncIndex(int32_t block) {
     const SyncEntry& entry = output.sync_entries[block];
     output.heard_order.store(entry.order, std::memory_order_relaxed);
@@ -366,6 +376,12 @@ bool StartRendering(Module* module) {
         return false;
     }
     output.offline_rendering = 1;
+    return true;
+}
+
+bool StopPlayback(Module* module) {
+    if (!module) return false;
+    StopOutput();
     return true;
 }
 

@@ -92,5 +92,12 @@ MMRESULT waveOutGetPosition(HWAVEOUT device, LPMMTIME time, UINT time_size);
 MMRESULT waveOutReset(HWAVEOUT device);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT header_size);
 MMRESULT waveOutClose(HWAVEOUT device);
+// The words for a result code; for MMSYSERR_NODRIVER those the audio system
+// gave at the last failed open. Apart from the device (wave_out_error.cpp), so
+// that a device double need not offer it.
+MMRESULT waveOutGetErrorTextA(MMRESULT error, LPSTR text, UINT text_size);
+
+// Keeps the audio system's words about a failed open for waveOutGetErrorTextA.
+void RememberOpenFailure(const char* text);
 }  // namespace vinto
 #endif

@@ -179,7 +179,7 @@ TEST_F(ToolTest, FailuresExplainAndLeaveNoOutput) {
         std::vector<std::string> message;  // parts of standard error
     } cases[] = {
         {{Path("none.xm"), Path("o.wav")}, 1, {Path("none.xm"), "cannot open the file"}},
-        {{Path("taken"), Path("o.wav")}, 1, {Path("taken"), "cannot open the file"}},
+        {{Path("taken"), Path("o.wav")}, 1, {Path("taken") + ": is a directory"}},
         {{Path("text.xm"), Path("o.wav")}, 1, {Path("text.xm"), "not an XM module"}},
         {{Path("wide.xm"), Path("o.raw")}, 1, {Path("wide.xm"), "too many channels (33, at most 32)"}},
         {{song, Path("no/o.wav")}, 1, {Path("no/o.wav"), "cannot write"}},

@@ -26,7 +26,8 @@ if(Python3_FOUND AND VINTO_WIN32_BUILD)
       --exe ${VINTO_WIN32_BUILD}/vinto.exe --machine i386 --song ${VINTO_WIN32_BUILD}/song/vinto.xm
       --max-size ${VINTO_EXE_MAX_SIZE} --map ${VINTO_WIN32_BUILD}/vinto_program.map
       --objdump ${VINTO_I686_OBJDUMP}
-      --objects ${VINTO_WIN32_BUILD}/libvinto.a ${VINTO_WIN32_BUILD}/module/libvinto_resource.a
+      --objects ${VINTO_WIN32_BUILD}/libvinto.a ${VINTO_WIN32_BUILD}/platform/libvinto_platform.a
+                ${VINTO_WIN32_BUILD}/module/libvinto_resource.a
                 ${VINTO_WIN32_BUILD}/CMakeFiles/vinto_program.dir/host/program.cpp.obj)
   set_tests_properties(windows_exe_i686 PROPERTIES LABELS windows)
 endif()

@@ -2,9 +2,19 @@
  *
  * The host-facing operations. Usable from C and C++. Counts of audio are in
  * frames (one left and one right value); positions are reported for the block
- * that is being heard. Failure is reported by NULL, false or 0 only. */
+ * that is being heard. Failure is reported by NULL, false or 0 only.
+ *
+ * Windows: kernel32 has a LoadModule of its own and <windows.h> makes
+ * FreeModule a macro, so there these two are only VintoLoadModule and
+ * VintoFreeModule; this header may then come before or after <windows.h>.
+ * Elsewhere both spellings exist. */
 #ifndef VINTO_VINTO_H
 #define VINTO_VINTO_H
+
+#define VINTO_VERSION_MAJOR 0
+#define VINTO_VERSION_MINOR 1
+#define VINTO_VERSION_PATCH 0
+#define VINTO_VERSION_STRING "0.1.0"
 
 #include <stdint.h>
 #ifndef __cplusplus
@@ -36,7 +46,10 @@ typedef void (*SampleLoader)(uint8_t* buffer, uint32_t byte_count, uint32_t bits
 
 /* Loads the XM module `name` through the file callbacks; sample_loader may be NULL.
  * Returns NULL when the file cannot be opened, is not an XM module or is refused. */
+Module* VintoLoadModule(const char* name, SampleLoader sample_loader);
+#ifndef _WIN32
 Module* LoadModule(const char* name, SampleLoader sample_loader);
+#endif
 
 /* Replay modes, chosen per module when it is loaded. EXACT (the default) plays
  * the engine's defined subset of XM effects, every output sample defined to the
@@ -47,6 +60,12 @@ Module* LoadModule(const char* name, SampleLoader sample_loader);
 /* LoadModule with a replay mode; NULL also for a mode this build does not have. */
 Module* LoadModuleInMode(const char* name, SampleLoader sample_loader, int32_t mode);
 
+/* Loads an XM module from size bytes at data, read during the call only (the
+ * module keeps no reference to them; at most 2^31 - 1 bytes are read), in a
+ * replay mode. The file callbacks are neither needed nor used. NULL as for
+ * LoadModuleInMode, and for NULL data. */
+Module* LoadModuleFromMemory(const void* data, uint32_t size, int32_t mode);
+
 /* The replay mode a module was loaded in; -1 for NULL. */
 int32_t GetModuleMode(const Module* module);
 
@@ -55,16 +74,31 @@ int32_t GetModuleMode(const Module* module);
  * "" after a successful load. */
 const char* GetLoadError(void);
 
-/* Stops playback if any and releases the module. Returns false for a NULL module. */
+/* What the last successful load had to make up, as a short English text
+ * ("file ends at byte 100; the rest plays as silence"); "" when nothing, and
+ * after a failed load. Valid until the next load. */
+const char* GetLoadWarning(void);
+
+/* Ends the module's own playback or offline rendering, if it is the one
+ * playing (anything else plays on), and releases the module. Returns false
+ * for a NULL module. */
+bool VintoFreeModule(Module* module);
+#ifndef _WIN32
 bool FreeModule(Module* module);
+#endif
 
 /* Plays the module from its start on the default audio output, 44100 Hz 16-bit
- * stereo, until StopPlayback or FreeModule; ends any earlier playback first.
+ * stereo, until StopPlayback or its FreeModule; ends any earlier playback first.
  * About two seconds are rendered before this returns; from then on an output
  * thread keeps a two-second ring filled. False for a NULL module, when not all
- * file callbacks are installed, when the module cannot be played, memory runs
- * out or no output device can be opened. */
+ * file callbacks are installed (except for a module loaded from memory), when
+ * the module cannot be played, memory runs out or no output device can be opened. */
 bool StartPlayback(Module* module);
+
+/* Why the last StartPlayback returned false, as a short English text
+ * ("no audio output device (the device's own words)", "out of memory", ...);
+ * "" after a successful start. Valid until the next StartPlayback. */
+const char* GetPlaybackError(void);
 
 /* Ends playback or offline rendering in progress and releases the output's
  * buffers and device. The module is only tested for NULL (then false). */
@@ -82,7 +116,7 @@ uint32_t GetPlayTime(Module* module);
  * playback, without device or thread, so the frames are bit-for-bit what the
  * device would play. StartRendering ends any playback, resets the song to its
  * start and allocates the buffers; false for a NULL module or one that cannot
- * be played, or when memory runs out. StopPlayback (or FreeModule) ends it. */
+ * be played, or when memory runs out. StopPlayback (or the module's FreeModule) ends it. */
 bool StartRendering(Module* module);
 
 /* Frames in one block: 884 (20 ms at 44100 Hz, stereo 16-bit). */

@@ -41,24 +41,25 @@ done
 # need them say "not available in this build".
 calls=(GetLoadError FreeModule GetModuleMode StartRendering GetBlockFrames RenderNextBlock
        GetPlayOrder GetPlayRow GetPlayTime GetSongLoops GetSongLoopFrame)
-coming=(LoadModuleFromMemory GetModuleTitle GetModuleChannels GetModuleOrders GetModulePatterns
+calls+=(LoadModuleFromMemory)
+coming=(GetModuleTitle GetModuleChannels GetModuleOrders GetModulePatterns
         GetModuleInstruments GetInstrumentName GetSongDurationMs GetSongDurationFrames
         SetPassCount GetSongEnded GetPlayFrame SeekToFrame SeekToOrder SetMasterVolume SetChannelMute)
 for c in "${coming[@]}"; do
   grep -Eq "[ *]$c\(" include/vinto/vinto.h && calls+=("$c")
 done
-exports=_malloc,_free,_VintoWebLoadFromMemory  # TEMPORARY: the shim in vinto_web.cpp
+exports=_malloc,_free
 for c in "${calls[@]}"; do exports+=",_$c"; done
 
 # Exact output: no contraction into fused multiply-adds, never -ffast-math.
 # SIMD is the compiler's own vectorisation, which keeps every rounding.
 flags=(-std=c++17 -O2 -msimd128 -ffp-contract=off -fno-exceptions -fno-rtti
        -Wall -Wextra -I. -Iinclude)
-emcc "${flags[@]}" "${sources[@]}" "$web/vinto_web.cpp" -o "$out/vinto.wasm" \
+emcc "${flags[@]}" "${sources[@]}" -o "$out/vinto.wasm" \
   --no-entry -sSTANDALONE_WASM -sALLOW_MEMORY_GROWTH -sMALLOC=emmalloc \
   -sEXPORTED_FUNCTIONS="$exports"
 
-version=$(sed -n 's/^project(vinto VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+version=$(sed -n 's/^#define VINTO_VERSION_STRING "\(.*\)"/\1/p' include/vinto/vinto.h)
 sed "s/@VERSION@/$version/" "$web/package.json.in" > "$out/package.json"
 cp "$web"/{vinto.js,vinto.d.ts,vinto-worklet.js,vinto-render.mjs,index.html,demo.js} "$out/"
 cp docs/web.md "$out/README.md"

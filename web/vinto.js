@@ -66,8 +66,8 @@ export class Vinto {
     const copy = x.malloc(Math.max(bytes.length, 1));
     if (!copy) throw new Error('out of memory');
     new Uint8Array(x.memory.buffer).set(bytes, copy);
-    // TEMPORARY: the shim stands in until the engine's LoadModuleFromMemory is exported.
-    const song = (x.LoadModuleFromMemory ?? x.VintoWebLoadFromMemory)(copy, bytes.length, number);
+    // The bytes are read during the call only.
+    const song = x.LoadModuleFromMemory(copy, bytes.length, number);
     x.free(copy);
     if (!song) throw new Error(this.text(x.GetLoadError()) || 'cannot load it');
     if (!x.StartRendering(song)) {

@@ -11,15 +11,8 @@ namespace vinto {
 
 CompleteChannel complete_channels[MAX_CHANNELS];
 
-void TickFramesForTempo(Module& module, int32_t bpm) {
-    if (bpm < 1) bpm = 1;
-    // A tick lasts 2.5 / bpm seconds; the fraction of a frame is carried from tick to tick.
-    module.complete.tick_frames = uint32_t(((uint64_t)output.mix_rate * 5 << 16) / (2 * (uint64_t)bpm));
-}
-
 void ResetCompleteChannels(Module& module, const ReplayTables& tables, bool link_voices) {
     module.complete_channels = tables.complete_channels;
-    TickFramesForTempo(module, module.default_bpm);
     if (!tables.complete_channels) return;
     for (int32_t i = 0; i < module.channel_count; i++) {
         CompleteChannel& channel = tables.complete_channels[i];

@@ -138,7 +138,6 @@ void ResetVolumes(CompleteChannel& channel);
 void TriggerInstrument(CompleteChannel& channel);
 void KeyOff(CompleteChannel& channel);
 int32_t ClampVolume(int32_t volume);
-void TickFramesForTempo(Module& module, int32_t bpm);
 
 // --- Row tick (row.cpp) and later ticks (effects.cpp) -----------------------
 void CompleteRowChannel(Module& module, CompleteChannel& channel, const PatternCell& cell);

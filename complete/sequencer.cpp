@@ -73,10 +73,6 @@ void CompleteTick(Module* module) {
         UpdateCompleteVoice(song, song.complete_channels[i]);
     }
 
-    uint32_t frames = song.complete.frame_fraction + song.complete.tick_frames;
-    song.samples_per_tick = (int32_t)(frames >> 16);
-    song.complete.frame_fraction = frames & 0xFFFF;
-
     song.tick++;
     if (song.tick >= (song.speed > 0 ? song.speed : 1)) {
         song.tick = 0;

@@ -90,8 +90,6 @@ struct CompleteSongState {
     int32_t jump_order;        // order named by Bxx, -1 = the one after the current
     uint8_t loop_jump;         // 1: E6x jumps back within the pattern at the row's end
     uint8_t position_jump;     // 1: Bxx or Dxx leaves the pattern at the row's end
-    uint32_t tick_frames;      // frames per tick at the current tempo, 16.16 fixed point
-    uint32_t frame_fraction;   // fraction of a frame carried into the next tick, 16.16
 };
 
 }  // namespace vinto

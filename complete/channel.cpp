@@ -13,6 +13,7 @@ CompleteChannel complete_channels[MAX_CHANNELS];
 
 void ResetCompleteChannels(Module& module, const ReplayTables& tables, bool link_voices) {
     module.complete_channels = tables.complete_channels;
+    SetTempo(module, module.default_bpm);
     if (!tables.complete_channels) return;
     for (int32_t i = 0; i < module.channel_count; i++) {
         CompleteChannel& channel = tables.complete_channels[i];
@@ -25,6 +26,13 @@ void ResetCompleteChannels(Module& module, const ReplayTables& tables, bool link
         channel.volume_env.value = VOLUME_MAX * ENVELOPE_UNIT;
         channel.pan_env.value = 32 * ENVELOPE_UNIT;
     }
+}
+
+void SetTempo(Module& module, int32_t bpm) {
+    if (bpm < 1) bpm = 1;
+    // A tick lasts 2.5 / bpm seconds, in whole frames (rounded down, exactly).
+    module.samples_per_tick = (int32_t)(((int64_t)output.mix_rate * 5) / (2 * (int64_t)bpm));
+    if (module.samples_per_tick < 1) module.samples_per_tick = 1;
 }
 
 int32_t ClampVolume(int32_t volume) { return volume < 0 ? 0 : volume > VOLUME_MAX ? VOLUME_MAX : volume; }

@@ -138,6 +138,8 @@ void ResetVolumes(CompleteChannel& channel);
 void TriggerInstrument(CompleteChannel& channel);
 void KeyOff(CompleteChannel& channel);
 int32_t ClampVolume(int32_t volume);
+// Frames per tick at a tempo in beats per minute.
+void SetTempo(Module& module, int32_t bpm);
 
 // --- Row tick (row.cpp) and later ticks (effects.cpp) -----------------------
 void CompleteRowChannel(Module& module, CompleteChannel& channel, const PatternCell& cell);

@@ -156,7 +156,7 @@ static void SpeedTempo(Module& module, uint8_t param) {
     if (param < 32)
         module.speed = param;
     else
-        SetBpm(module, param);  // whole frames per tick, as the players that emulate it closely count them
+        SetTempo(module, param);
 }
 
 static void RowEffect(Module& module, CompleteChannel& channel) {

@@ -7,7 +7,8 @@
 // The yardsticks are set to be comparable with vinto: linear interpolation
 // and full stereo separation (libxmp: XMP_INTERP_LINEAR, mix 100 instead of
 // its default 70; libopenmpt: interpolation filter length 2, stereo separation
-// 100 %, its default volume ramping), both looping the song for ever as vinto does.
+// 100 %, its default volume ramping, no dither), both looping the song for
+// ever as vinto does.
 #include <libopenmpt/libopenmpt.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -79,6 +80,7 @@ bool RenderOpenmpt(const std::vector<uint8_t>& bytes, int64_t frames, std::vecto
     openmpt_module_set_render_param(module, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH, 2);
     openmpt_module_set_render_param(module, OPENMPT_MODULE_RENDER_STEREOSEPARATION_PERCENT, 100);
     openmpt_module_set_repeat_count(module, -1);
+    openmpt_module_ctl_set_integer(module, "dither", 0);  // its default dither would make every run differ
     out.resize(size_t(frames) * 2);
     size_t done = 0;
     while (done < size_t(frames)) {

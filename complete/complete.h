@@ -117,6 +117,7 @@ struct CompleteChannel {
     uint8_t loop_row;             // E60 row
     uint8_t loop_count;           // E6x passes still to play, 0 none
 
+    uint8_t tremolo_ended;    // 1: the previous row's tremolo lets go of the volume on the next later tick
     uint8_t trigger;          // 1: the voice starts the sample on this tick
     uint32_t start_position;  // frame the triggered sample starts at
 };
@@ -144,6 +145,7 @@ void SetTempo(Module& module, int32_t bpm);
 // --- Row tick (row.cpp) and later ticks (effects.cpp) -----------------------
 void CompleteRowChannel(Module& module, CompleteChannel& channel, const PatternCell& cell);
 void CompleteLaterChannel(Module& module, CompleteChannel& channel);
+void MultiRetrigger(const Module& module, CompleteChannel& channel);
 void SetVolume(CompleteChannel& channel, int32_t volume);
 void ApplyVolumeColumnNoteStart(CompleteChannel& channel);
 

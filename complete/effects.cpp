@@ -158,7 +158,7 @@ void PanningSlide(CompleteChannel& channel) {
     channel.pan = pan < 0 ? 0 : pan > 255 ? 255 : pan;
 }
 
-int32_t RetriggerVolume(uint8_t code, int32_t v) {
+int32_t MultiRetriggerVolume(uint8_t code, int32_t v) {
     switch (code) {
         case 1: return v - 1;
         case 2: return v - 2;
@@ -178,17 +178,21 @@ int32_t RetriggerVolume(uint8_t code, int32_t v) {
     }
 }
 
-// Rxy: every y later ticks (counted across rows) the note restarts, its
-// volume changed by code x; envelopes go on.
+}  // namespace
+
+// Rxy: every y ticks (counted across rows, row ticks included) the note
+// restarts, its volume changed by code x; envelopes go on.
 void MultiRetrigger(const Module& module, CompleteChannel& channel) {
     if (channel.param & 0x0F) channel.retrig_interval = channel.param & 0x0F;
     if (channel.param >> 4) channel.retrig_volume = channel.param >> 4;
     if (++channel.retrig_counter < channel.retrig_interval) return;
     channel.retrig_counter = 0;
-    SetVolume(channel, RetriggerVolume(channel.retrig_volume, channel.volume));
+    SetVolume(channel, MultiRetriggerVolume(channel.retrig_volume, channel.volume));
     ApplyVolumeColumnNoteStart(channel);
     StartTone(module, channel, 0, 0, 0);
 }
+
+namespace {
 
 // Txy: sound for x + 1 ticks, silence for y + 1, repeating.
 void Tremor(CompleteChannel& channel) {
@@ -221,6 +225,10 @@ void LaterVolumeColumn(const Module& module, CompleteChannel& channel) {
 }  // namespace
 
 void CompleteLaterChannel(Module& module, CompleteChannel& channel) {
+    if (channel.tremolo_ended) {
+        channel.tremolo_ended = 0;
+        channel.out_volume = channel.volume;
+    }
     LaterVolumeColumn(module, channel);
     switch (channel.effect) {
         case FX_ARPEGGIO: if (channel.param) Arpeggio(module, channel); break;

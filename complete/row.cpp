@@ -134,6 +134,7 @@ static void RowExtended(Module& module, CompleteChannel& channel, uint8_t param)
         case EX_TREMOLO_WAVE: channel.wave_control = (uint8_t)((channel.wave_control & 0x0F) | (x << 4)); break;
         case EX_FINE_VOLUME_UP: FineVolumeUp(channel, x); break;
         case EX_FINE_VOLUME_DOWN: FineVolumeDown(channel, x); break;
+        case EX_NOTE_CUT: if (x == 0) SetVolume(channel, 0); break;  // EC0 cuts at once
         case EX_PATTERN_DELAY: PatternDelay(module, x); break;
         default: break;  // E5x acts with the note, E9x, ECx and EDx on the later ticks
     }
@@ -173,6 +174,7 @@ static void RowEffect(Module& module, CompleteChannel& channel) {
         case FX_KEY_OFF: if (param == 0) KeyOff(channel); break;
         case FX_ENVELOPE_POSITION: SetEnvelopePosition(channel, param); break;
         case FX_EXTRA_FINE_PORTA: ExtraFinePorta(channel, param); break;
+        case FX_MULTI_RETRIGGER: MultiRetrigger(module, channel); break;  // the row tick counts too
         default: break;  // the rest act on the later ticks
     }
 }
@@ -187,6 +189,8 @@ void CompleteRowChannel(Module& module, CompleteChannel& channel, const PatternC
     else if ((channel.effect == FX_VIBRATO || channel.effect == FX_VIBRATO_SLIDE) && cell.effect != FX_VIBRATO &&
              cell.effect != FX_VIBRATO_SLIDE)
         channel.out_period = channel.period;
+    // Tremolo's volume lasts through the row tick; tremor's silence lasts until a volume is set.
+    channel.tremolo_ended = channel.effect == FX_TREMOLO && cell.effect != FX_TREMOLO;
     channel.cell_note = cell.note;
     channel.cell_instrument = cell.instrument;
     channel.volume_command = cell.volume;

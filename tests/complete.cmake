@@ -1,0 +1,5 @@
+# The complete replay mode: effects and quirks tick by tick, the sequencer, the
+# loader's reading of the declared layout, and 30-second digests of the corpus.
+if(VINTO_COMPLETE_MODE)
+  vinto_test(complete_effects_test ${CMAKE_CURRENT_LIST_DIR}/complete_effects_test.cpp)
+endif()

@@ -8,22 +8,30 @@ namespace {
 
 constexpr PatternCell EMPTY_CELL = {};
 constexpr int32_t MISSING_PATTERN_ROWS = 64;
+constexpr uint8_t LOOP_TO_DELAYED_ROW = 2;  // loop_jump: the loop ended on a row with a pattern delay
 
-// The row after the current one, worked out at the end of a row's last tick.
-// The order of the steps is FastTracker 2's: a pattern delay repeats the row,
-// a loop jump overrides that, leaving the pattern (its end, Bxx, Dxx) lands
-// on the break row, which a loop jump leaves standing.
+// The row after the current one, worked out at the end of a row's last tick,
+// as libopenmpt plays FastTracker 2: a pattern delay first plays all passes
+// of its row; a loop jump then goes to the loop start (to the row itself when
+// the loop ends on the delayed row); leaving the pattern (its end, Bxx, Dxx)
+// lands on the break row, which a loop jump leaves standing, so the next
+// pattern may start at a loop's start row.
 void PlanNextRow(Module& module) {
     CompleteSongState& song = module.complete;
     if (song.delay_passes > 0) {
         song.passes_left = song.delay_passes;
         song.delay_passes = 0;
+        if (song.loop_jump) song.loop_jump = LOOP_TO_DELAYED_ROW;
+    }
+    if (song.passes_left > 0 && --song.passes_left > 0) {
+        module.next_order = -1;
+        module.next_row = module.row;
+        return;
     }
     int32_t row = module.row + 1;
-    if (song.passes_left > 0 && --song.passes_left > 0) row--;
     if (song.loop_jump) {
+        row = song.loop_jump == LOOP_TO_DELAYED_ROW ? module.row : song.break_row;
         song.loop_jump = 0;
-        row = song.break_row;
     }
     const Pattern* pattern = CurrentPattern(module);
     int32_t rows = pattern ? pattern->row_count : MISSING_PATTERN_ROWS;

@@ -88,7 +88,7 @@ struct CompleteSongState {
     int32_t passes_left;       // passes of a delayed row still due, counting the one playing; 0 none
     int32_t break_row;         // row the next jump lands on (Bxx, Dxx, E6x)
     int32_t jump_order;        // order named by Bxx, -1 = the one after the current
-    uint8_t loop_jump;         // 1: E6x jumps back within the pattern at the row's end
+    uint8_t loop_jump;         // E6x jumps back at the row's end: 1 to the loop start, 2 to the row itself
     uint8_t position_jump;     // 1: Bxx or Dxx leaves the pattern at the row's end
 };
 

@@ -150,8 +150,9 @@ TEST(CompleteEffects, ChannelValuesTickByTick) {
     }
 }
 
-// Rows at each row tick (order x 100 + row), speed 1, channel 0 and 1 of a
-// two-order song whose restart position is 1.
+// Rows at each row tick (order x 100 + row), speed 1, channels 0 and 1 of a
+// song of two 8-row orders whose restart position is 1; where FastTracker 2's
+// rules meet (loop, delay, jumps on one row) libopenmpt's playing decides.
 TEST(CompleteEffects, SequencerFollowsFastTracker2) {
     using Jump = std::pair<int, std::pair<int, xm::Cell>>;  // row, (channel, cell) in order 0
     const struct {
@@ -168,16 +169,22 @@ TEST(CompleteEffects, SequencerFollowsFastTracker2) {
          {{1, {0, {0, 0, 0, 0xE, 0x60}}}, {2, {0, {0, 0, 0, 0xE, 0x62}}}}, {0, 1, 2, 1, 2, 1, 2, 3}},
         {"EE2 on row 1: the row plays three times, its cells read once",
          {{1, {1, {0, 0, 0, 0xE, 0xE2}}}}, {0, 1, 1, 1, 2}},
-        {"E61 with EE1 on row 1 (loop start row 0): the loop jump cuts the delay short, and the "
-         "delay's second pass plays row 0 unread; the next pass of row 1 delays again",
+        {"E61 with EE1 on row 1 (loop start row 0): the delay plays first, then the loop goes back "
+         "to the delayed row itself, which delays again",
          {{0, {0, {0, 0, 0, 0xE, 0x60}}}, {1, {0, {0, 0, 0, 0xE, 0x61}}}, {1, {1, {0, 0, 0, 0xE, 0xE1}}}},
-         {0, 1, 0, 1, 1, 2}},
+         {0, 1, 1, 1, 1, 2}},
+        {"D03 with EE2: all three passes, then the break", {{1, {0, {0, 0, 0, 0xD, 0x03}}}, {1, {1, {0, 0, 0, 0xE, 0xE2}}}},
+         {0, 1, 1, 1, 103, 104}},
+        {"E60 on row 2, E61 on row 3: the next pattern starts at row 2, where the loop began",
+         {{2, {0, {0, 0, 0, 0xE, 0x60}}}, {3, {0, {0, 0, 0, 0xE, 0x61}}}},
+         {0, 1, 2, 3, 2, 3, 4, 5, 6, 7, 102, 103}},
         {"a break on the last order continues at the restart position",
          {{2, {0, {0, 0, 0, 0xB, 0x01}}}}, {0, 1, 2, 100, 101, 102, 103, 100}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
         xm::SongSpec song = Song({}, 1, 1, 2);
+        song.patterns[0].rows = 8;
         song.patterns.resize(2);
         song.patterns[1].rows = 8;
         if (c.break_on_last_order) song.patterns[1].At(3, 0, 2) = {0, 0, 0, 0xD, 0x00};

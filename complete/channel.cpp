@@ -60,7 +60,8 @@ int32_t NoteGridPeriod(const Module& module, const CompleteChannel& channel, int
         notes = (LinearPeriod(0, channel.finetune) - period) / 64.0;
     else
         notes = 12.0 * log2((double)AmigaPeriod(0, channel.finetune) / period);
-    int32_t index = (int32_t)floor(notes + 0.5) + semitones;
+    // Nearest note; exactly half way the pitch stays with the lower note, as heard in libopenmpt.
+    int32_t index = (int32_t)ceil(notes - 0.5) + semitones;
     if (index < 0) index = 0;
     if (index > 119) index = 119;
     return CompleteNotePeriod(module, index, channel.finetune);

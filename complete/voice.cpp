@@ -25,21 +25,20 @@ Voice* HandOffToTwin(CompleteChannel& channel, Voice* voice) {
     return copy;
 }
 
-// A start past the sample's end plays nothing; past a loop's end it wraps into the loop.
+// A start at or past the sample's end plays nothing; for a looping sample the
+// loop's end is its end (what lies behind it is never heard).
 void StartSample(Voice* voice, Sample* sample, uint32_t position) {
     voice->current_left_gain = 0;
     voice->current_right_gain = 0;
     voice->ramp_frames_left = 0;
     voice->position_fraction = 0;
     voice->direction = DIRECTION_FORWARD;
-    if (position >= sample->length) {
+    uint32_t end = sample->loop_mode == LOOP_NONE ? sample->length : sample->loop_start + sample->loop_length;
+    if (position >= end || position >= sample->length) {
         voice->sample = nullptr;
         voice->position = 0;
         return;
     }
-    uint32_t loop_end = sample->loop_start + sample->loop_length;
-    if (sample->loop_mode != LOOP_NONE && position >= loop_end)
-        position = sample->loop_start + (position - sample->loop_start) % sample->loop_length;
     voice->sample = sample;
     voice->position = position;
 }

@@ -242,13 +242,20 @@ TEST(CompleteEffects, EnvelopesFadeOutAndAutoVibrato) {
 
 TEST(CompleteEffects, VoicesStartAtOffsetsPanFromTheLeftAndCopiesNeedNoVoices) {
     // 9xx starts 256 x xx frames in (the memory serves 900); past the end of
-    // the sample the note plays nothing.
+    // the sample the note plays nothing, and a looping sample ends at its loop's end.
     xm::SongSpec song = Song({{0, {49, 1, 0, 0x9, 0x08}}, {1, {49, 1, 0, 0x9, 0x00}}, {2, {49, 1, 0, 0x9, 0x20}}}, 1);
     xm::SampleSpec& sample = song.instruments[0].samples[0];
     sample.pcm.assign(4096, 50);
     sample.loop_type = xm::NO_LOOP;
     ModulePtr module = Start(song);
     EXPECT_EQ(Trace(*module, VOICE_START, 3), (Values{2048, 2048, -1}));
+    sample.loop_type = xm::FORWARD_LOOP;
+    sample.loop_length = 2049;  // loop end 2049: 2048 still starts
+    module = Start(song);
+    EXPECT_EQ(Trace(*module, VOICE_START, 1), (Values{2048}));
+    sample.loop_length = 2048;
+    module = Start(song);
+    EXPECT_EQ(Trace(*module, VOICE_START, 1), (Values{-1}));
 
     // Panning 0 is the left; full volume, envelope, fade and global volume give 127.
     for (const auto& [pan, left, right] : {std::tuple{0, 127, 0}, std::tuple{255, 0, 127}}) {

@@ -146,6 +146,8 @@ void SetTempo(Module& module, int32_t bpm);
 void CompleteRowChannel(Module& module, CompleteChannel& channel, const PatternCell& cell);
 void CompleteLaterChannel(Module& module, CompleteChannel& channel);
 void MultiRetrigger(const Module& module, CompleteChannel& channel);
+void SetVibratoParameters(CompleteChannel& channel);
+void VibratoOnRowTick(CompleteChannel& channel);
 void SetVolume(CompleteChannel& channel, int32_t volume);
 void ApplyVolumeColumnNoteStart(CompleteChannel& channel);
 

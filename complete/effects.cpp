@@ -73,16 +73,19 @@ void TonePortamento(const Module& module, CompleteChannel& channel) {
     channel.out_period = channel.glissando ? NoteGridPeriod(module, channel, channel.period, 0) : channel.period;
 }
 
-void Vibrato(CompleteChannel& channel) {
+void VibratoAtPhase(CompleteChannel& channel) {
     int32_t amount = (WaveValue(channel.wave_control, channel.vibrato_pos, channel.vibrato_pos) *
                       channel.vibrato_depth) >> 5;
     channel.out_period = channel.vibrato_pos >= 128 ? channel.period - amount : channel.period + amount;
+}
+
+void Vibrato(CompleteChannel& channel) {
+    VibratoAtPhase(channel);
     channel.vibrato_pos = (uint8_t)(channel.vibrato_pos + channel.vibrato_speed);
 }
 
 void VibratoEffect(CompleteChannel& channel) {
-    if (channel.param & 0x0F) channel.vibrato_depth = channel.param & 0x0F;
-    if (channel.param >> 4) channel.vibrato_speed = (uint8_t)((channel.param >> 4) * 4);
+    SetVibratoParameters(channel);
     Vibrato(channel);
 }
 
@@ -179,6 +182,18 @@ int32_t MultiRetriggerVolume(uint8_t code, int32_t v) {
 }
 
 }  // namespace
+
+void SetVibratoParameters(CompleteChannel& channel) {
+    if (channel.effect != FX_VIBRATO) return;  // 6xy's parameter is the volume slide's
+    if (channel.param & 0x0F) channel.vibrato_depth = channel.param & 0x0F;
+    if (channel.param >> 4) channel.vibrato_speed = (uint8_t)((channel.param >> 4) * 4);
+}
+
+// 4xy and 6xy on the row tick: the pitch at the current phase, which does not move.
+void VibratoOnRowTick(CompleteChannel& channel) {
+    SetVibratoParameters(channel);
+    VibratoAtPhase(channel);
+}
 
 // Rxy: every y ticks (counted across rows, row ticks included) the note
 // restarts, its volume changed by code x; envelopes go on.

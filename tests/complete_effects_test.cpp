@@ -91,6 +91,9 @@ TEST(CompleteEffects, ChannelValuesTickByTick) {
         {"vibrato 48: sine of 32 steps a half, depth x sine / 32, speed 4 x 4 a tick, the first half "
          "raises the period; back to the base on the next row without 4 or 6",
          {{0, {49, 1, 0, 0x4, 0x48}}}, 6, OUT_PERIOD, {4608, 4608, 4632, 4653, 4666, 4671, 4608}},
+        {"E42 makes the vibrato square; on the row tick 4xy takes its parameter and the pitch at the "
+         "phase, without moving it", {{0, {49, 1, 0, 0xE, 0x42}}, {1, {0, 0, 0, 0x4, 0x48}}}, 4, OUT_PERIOD,
+         {4608, 4608, 4608, 4608, 4671, 4671, 4671, 4671, 4608}},
         {"tremolo 88 on volume 32: depth x sine / 64, first half louder; the volume it leaves lasts "
          "through the next row tick and is let go on the tick after",
          {{0, {49, 1, 0x30, 0x7, 0x88}}}, 5, OUT_VOLUME, {32, 32, 54, 63, 54, 54, 32}},

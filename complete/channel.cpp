@@ -75,7 +75,6 @@ static const Instrument& InstrumentOf(const Module& module, uint8_t number) {
 }
 
 void StartTone(const Module& module, CompleteChannel& channel, uint8_t note, uint8_t effect, uint8_t param) {
-    if (note == 0) note = channel.note;  // a retrigger plays the last note again
     if (note == 0 || note > KEYMAP_NOTES) return;
     channel.note = note;
     const Instrument& instrument = InstrumentOf(module, channel.instrument_number);
@@ -99,6 +98,11 @@ void StartTone(const Module& module, CompleteChannel& channel, uint8_t note, uin
         if (param) channel.sample_offset = param;
         channel.start_position = (uint32_t)channel.sample_offset * 256;
     }
+}
+
+void RestartSample(CompleteChannel& channel) {
+    channel.trigger = 1;
+    channel.start_position = 0;
 }
 
 void SetPortaTarget(const Module& module, CompleteChannel& channel, uint8_t note) {

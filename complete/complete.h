@@ -132,9 +132,11 @@ void ResetCompleteChannels(Module& module, const ReplayTables& tables, bool link
 int32_t CompleteNotePeriod(const Module& module, int32_t note_index, int32_t finetune);
 // The period of the note nearest to `period` with the channel's finetune, moved by semitones.
 int32_t NoteGridPeriod(const Module& module, const CompleteChannel& channel, int32_t period, int32_t semitones);
-// Starts a note (1..96; 0 the channel's last note again) with the cell's effect (E5x, 9xx).
+// Starts a note (1..96) with the cell's effect (E5x, 9xx).
 void StartTone(const Module& module, CompleteChannel& channel, uint8_t note, uint8_t effect, uint8_t param);
 void SetPortaTarget(const Module& module, CompleteChannel& channel, uint8_t note);
+// A retrigger: the channel's sample from its start, at the pitch it has now.
+void RestartSample(CompleteChannel& channel);
 void ResetVolumes(CompleteChannel& channel);
 void TriggerInstrument(CompleteChannel& channel);
 void KeyOff(CompleteChannel& channel);
@@ -145,7 +147,7 @@ void SetTempo(Module& module, int32_t bpm);
 // --- Row tick (row.cpp) and later ticks (effects.cpp) -----------------------
 void CompleteRowChannel(Module& module, CompleteChannel& channel, const PatternCell& cell);
 void CompleteLaterChannel(Module& module, CompleteChannel& channel);
-void MultiRetrigger(const Module& module, CompleteChannel& channel);
+void MultiRetrigger(CompleteChannel& channel);
 void SetVibratoParameters(CompleteChannel& channel);
 void VibratoOnRowTick(CompleteChannel& channel);
 void SetVolume(CompleteChannel& channel, int32_t volume);

@@ -107,10 +107,10 @@ void Tremolo(CompleteChannel& channel) {
     channel.tremolo_pos = (uint8_t)(channel.tremolo_pos + channel.tremolo_speed);
 }
 
-// E9x: the note again, envelopes and all, every x ticks.
+// E9x: the sample again from its start, envelopes and all, every x ticks.
 void Retrigger(const Module& module, CompleteChannel& channel, int32_t x) {
     if (x == 0 || module.tick % x != 0) return;
-    StartTone(module, channel, 0, 0, 0);
+    RestartSample(channel);
     TriggerInstrument(channel);
 }
 
@@ -118,14 +118,17 @@ void NoteCut(const Module& module, CompleteChannel& channel, int32_t x) {
     if (module.tick == x) SetVolume(channel, 0);
 }
 
-// EDx: the row's note starts on tick x; without a note the last one starts again.
+// EDx: the row's note starts on tick x; without a note the sample starts again.
 void NoteDelay(const Module& module, CompleteChannel& channel, int32_t x) {
     if (module.tick != x) return;
     if (channel.cell_note == KEY_OFF_NOTE) {
         KeyOff(channel);
         return;
     }
-    StartTone(module, channel, channel.cell_note <= KEYMAP_NOTES ? channel.cell_note : 0, 0, 0);
+    if (channel.cell_note >= 1 && channel.cell_note <= KEYMAP_NOTES)
+        StartTone(module, channel, channel.cell_note, 0, 0);
+    else
+        RestartSample(channel);
     if (channel.cell_instrument) ResetVolumes(channel);
     TriggerInstrument(channel);
     ApplyVolumeColumnNoteStart(channel);
@@ -197,14 +200,14 @@ void VibratoOnRowTick(CompleteChannel& channel) {
 
 // Rxy: every y ticks (counted across rows, row ticks included) the note
 // restarts, its volume changed by code x; envelopes go on.
-void MultiRetrigger(const Module& module, CompleteChannel& channel) {
+void MultiRetrigger(CompleteChannel& channel) {
     if (channel.param & 0x0F) channel.retrig_interval = channel.param & 0x0F;
     if (channel.param >> 4) channel.retrig_volume = channel.param >> 4;
     if (++channel.retrig_counter < channel.retrig_interval) return;
     channel.retrig_counter = 0;
     SetVolume(channel, MultiRetriggerVolume(channel.retrig_volume, channel.volume));
     ApplyVolumeColumnNoteStart(channel);
-    StartTone(module, channel, 0, 0, 0);
+    RestartSample(channel);
 }
 
 namespace {
@@ -265,7 +268,7 @@ void CompleteLaterChannel(Module& module, CompleteChannel& channel) {
         case FX_GLOBAL_SLIDE: GlobalVolumeSlide(module, channel); break;
         case FX_KEY_OFF: if (module.tick == channel.param) KeyOff(channel); break;
         case FX_PANNING_SLIDE: PanningSlide(channel); break;
-        case FX_MULTI_RETRIGGER: MultiRetrigger(module, channel); break;
+        case FX_MULTI_RETRIGGER: MultiRetrigger(channel); break;
         case FX_TREMOR: Tremor(channel); break;
         default: break;  // the rest act on the row tick only
     }

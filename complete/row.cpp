@@ -174,7 +174,7 @@ static void RowEffect(Module& module, CompleteChannel& channel) {
         case FX_KEY_OFF: if (param == 0) KeyOff(channel); break;
         case FX_ENVELOPE_POSITION: SetEnvelopePosition(channel, param); break;
         case FX_EXTRA_FINE_PORTA: ExtraFinePorta(channel, param); break;
-        case FX_MULTI_RETRIGGER: MultiRetrigger(module, channel); break;  // the row tick counts too
+        case FX_MULTI_RETRIGGER: MultiRetrigger(channel); break;  // the row tick counts too
         case FX_VIBRATO: case FX_VIBRATO_SLIDE: VibratoOnRowTick(channel); break;
         default: break;  // the rest act on the later ticks
     }

@@ -66,7 +66,7 @@ void UpdateCompleteVoice(const Module& module, CompleteChannel& channel) {
     // 0..127 at full volume, envelope, fade and global volume, the exact replay's scale.
     double volume = channel.out_volume * envelope * channel.fade_volume * module.global_volume * 255.0 /
                     (34359738368.0 * ENVELOPE_UNIT);
-    int32_t gain = (int32_t)volume;
+    int32_t gain = (int32_t)(volume + 0.5);  // nearest: quiet notes keep a trace of sound
 
     int32_t pan = channel.pan;
     if (instrument.pan_envelope_type & ENVELOPE_ON) {

@@ -260,8 +260,9 @@ TEST(CompleteEffects, VoicesStartAtOffsetsPanFromTheLeftAndCopiesNeedNoVoices) {
     module = Start(song);
     EXPECT_EQ(Trace(*module, VOICE_START, 1), (Values{-1}));
 
-    // Panning 0 is the left; full volume, envelope, fade and global volume give 127.
-    for (const auto& [pan, left, right] : {std::tuple{0, 127, 0}, std::tuple{255, 0, 127}}) {
+    // Panning 0 is the left; full volume, envelope, fade and global volume give
+    // 127.5 on the exact mode's scale, rounded to 128.
+    for (const auto& [pan, left, right] : {std::tuple{0, 128, 0}, std::tuple{255, 0, 128}}) {
         module = Start(Song({{0, {49, 1, 0, 0x8, uint8_t(pan)}}}, 1));
         module->tick_handler(module.get());
         const Voice& voice = *module->complete_channels[0].voice;

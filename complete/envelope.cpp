@@ -82,7 +82,7 @@ void StepEnvelope(EnvelopeProgress& envelope, const EnvelopeShape& shape, bool k
     } else if (envelope.point < count) {
         envelope.value += envelope.delta;
     }
-    envelope.tick++;
+    if (envelope.tick < INT32_MAX) envelope.tick++;  // point ticks are 16-bit: past them it may stop
 }
 
 void SetPosition(EnvelopeProgress& envelope, const EnvelopeShape& shape, int32_t tick) {

@@ -1,7 +1,7 @@
 // Complete replay, the row tick: the cell's note and instrument, the volume
 // column's row-tick commands (set volume and panning, fine slides, vibrato
 // speed and depth, tone-portamento speed) and the effects that act on the row
-// tick (8, 9, B, C, D, E1-E7, EA, EB, EE, F, G, K00, L, X).
+// tick (3, 4, 6, 8, 9, B, C, D, E1-E7, EA, EB, EC0, EE, F, G, K00, L, R, X).
 #include "complete/complete.h"
 
 namespace vinto {
@@ -17,7 +17,7 @@ static bool IsNoteDelay(const CompleteChannel& channel) {
     return channel.effect == FX_EXTENDED && (channel.param >> 4) == EX_NOTE_DELAY && (channel.param & 0x0F) != 0;
 }
 
-static void PlayCell(Module& module, CompleteChannel& channel) {
+static void PlayCell(const Module& module, CompleteChannel& channel) {
     uint8_t note = channel.cell_note;
     if (note == KEY_OFF_NOTE)
         KeyOff(channel);

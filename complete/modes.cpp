@@ -7,8 +7,8 @@ namespace vinto {
 
 namespace {
 constexpr ReplayMode MODES[] = {
-    {ModuleTick, ResetExactChannels},       // VINTO_MODE_EXACT
-    {CompleteTick, ResetCompleteChannels},  // VINTO_MODE_COMPLETE
+    {ModuleTick, ResetExactChannels, nullptr},                          // VINTO_MODE_EXACT
+    {CompleteTick, ResetCompleteChannels, ParseXmInDeclaredLayout},  // VINTO_MODE_COMPLETE
 };
 }
 

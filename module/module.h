@@ -134,6 +134,10 @@ extern Sample EmptySample;
 extern Instrument EmptyInstrument;
 
 bool ParseXm(Module* module, struct FileHandle* handle);
+// The complete mode's parser: reads the layout the file declares (version,
+// header sizes, instruments of up to 32 samples). ParseXm calls it through
+// the table of modes.
+bool ParseXmInDeclaredLayout(Module* module, struct FileHandle* handle);
 
 // Records why the current load failed; GetLoadError reports it.
 void SetLoadError(const char* reason);

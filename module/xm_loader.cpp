@@ -591,7 +591,8 @@ bool ReadInstrumentInLayout(XmReader& reader, int32_t index) {
     return true;
 }
 
-bool ReadInstruments(XmReader& reader) {
+// read_one: ReadInstrument, or ReadInstrumentInLayout for a declared layout.
+bool ReadInstruments(XmReader& reader, bool (*read_one)(XmReader& reader, int32_t index)) {
     Module& module = *reader.module;
     if (module.instrument_count == 0) return true;
     // Up to 32767 records: a few bytes of file must not buy megabytes beyond the budget.
@@ -599,7 +600,7 @@ bool ReadInstruments(XmReader& reader) {
     module.instruments = static_cast<Instrument*>(calloc(size_t(module.instrument_count), sizeof(Instrument)));
     if (!module.instruments) return OutOfMemory();
     for (int32_t i = 0; i < module.instrument_count; i++)
-        if (!(reader.complete ? ReadInstrumentInLayout(reader, i) : ReadInstrument(reader, i))) return false;
+        if (!read_one(reader, i)) return false;
     return true;
 }
 
@@ -634,24 +635,37 @@ void SetLoadError(const char* reason) {
     AppendText(used, reason);
 }
 
-bool ParseXm(Module* module, FileHandle* handle) {
-    if (!module || !handle) return Refuse("cannot open the file");
-    // The one place the mode decides: the replay that plays the module and
-    // the layout the loader reads.
-    const ReplayMode* replay = FindReplayMode(module->mode);
-    if (!replay) return Refuse("unknown replay mode");
-    XmReader reader = {module, handle, 0, module->mode == VINTO_MODE_COMPLETE, 0};
+bool ParseXmInDeclaredLayout(Module* module, FileHandle* handle) {
+    XmReader reader = {module, handle, 0, true, 0};
     if (!ReadIdentification(reader)) return false;
-    module->tick_handler = replay->tick;
     module->default_global_volume = START_GLOBAL_VOLUME;
     uint32_t stored_patterns = 0;
     if (!ReadModuleHeader(reader, stored_patterns)) return false;
     // Versions 0x0102 and 0x0103 store the instruments before the patterns;
     // any other version is read as 0x0104.
-    if (reader.complete && (reader.version == XM_VERSION_SHORT_ROWS || reader.version == XM_VERSION_PATTERNS_LAST))
-        return ReadInstruments(reader) && ReadPatterns(reader, stored_patterns);
+    if (reader.version == XM_VERSION_SHORT_ROWS || reader.version == XM_VERSION_PATTERNS_LAST)
+        return ReadInstruments(reader, ReadInstrumentInLayout) && ReadPatterns(reader, stored_patterns);
     if (!ReadPatterns(reader, stored_patterns)) return false;
-    return ReadInstruments(reader);
+    return ReadInstruments(reader, ReadInstrumentInLayout);
+}
+
+bool ParseXm(Module* module, FileHandle* handle) {
+    if (!module || !handle) return Refuse("cannot open the file");
+    // The one place the mode decides: the replay that plays the module and
+    // the layout the loader reads. The declared-layout parser is reached only
+    // through the table of modes, so a build without the complete mode links
+    // none of it.
+    const ReplayMode* replay = FindReplayMode(module->mode);
+    if (!replay) return Refuse("unknown replay mode");
+    module->tick_handler = replay->tick;
+    if (replay->parse_declared_layout) return replay->parse_declared_layout(module, handle);
+    XmReader reader = {module, handle, 0, false, 0};
+    if (!ReadIdentification(reader)) return false;
+    module->default_global_volume = START_GLOBAL_VOLUME;
+    uint32_t stored_patterns = 0;
+    if (!ReadModuleHeader(reader, stored_patterns)) return false;
+    if (!ReadPatterns(reader, stored_patterns)) return false;
+    return ReadInstruments(reader, ReadInstrument);
 }
 
 }  // namespace vinto

@@ -26,6 +26,8 @@ struct ReplayMode {
     // drives voice pool slot i, without it no voice (the tick code then
     // touches no voice at all).
     void (*reset_channels)(Module& module, const ReplayTables& tables, bool link_voices);
+    // The loader's parser for the mode, null for the fixed layout of version 0x0104.
+    bool (*parse_declared_layout)(Module* module, struct FileHandle* handle);
 };
 
 // The mode's entry, or null for a mode this build does not have.

@@ -6,7 +6,7 @@
 namespace vinto {
 
 namespace {
-constexpr ReplayMode EXACT_MODE = {ModuleTick, ResetExactChannels};
+constexpr ReplayMode EXACT_MODE = {ModuleTick, ResetExactChannels, nullptr};
 }
 
 const ReplayMode* FindReplayMode(int32_t mode) { return mode == VINTO_MODE_EXACT ? &EXACT_MODE : nullptr; }

@@ -85,16 +85,21 @@ void StepEnvelope(EnvelopeProgress& envelope, const EnvelopeShape& shape, bool k
     if (envelope.tick < INT32_MAX) envelope.tick++;  // point ticks are 16-bit: past them it may stop
 }
 
+// Leaves the envelope so that this tick's step shows its value at `tick`.
 void SetPosition(EnvelopeProgress& envelope, const EnvelopeShape& shape, int32_t tick) {
     int32_t count = shape.count > ENVELOPE_POINTS ? ENVELOPE_POINTS : shape.count;
     if (!(shape.type & ENVELOPE_ON) || count < 1) return;
     int32_t p = 0;
     while (p + 1 < count && shape.points[p + 1].tick <= tick) p++;
-    StartSegment(envelope, shape, p);
-    int32_t into = tick - shape.points[p].tick;
-    envelope.value = shape.points[p].value * ENVELOPE_UNIT + (envelope.point < count ? envelope.delta * into : 0);
     envelope.tick = tick;
     envelope.holding = 0;
+    if (shape.points[p].tick == tick) {  // on a point: the step reaches it
+        envelope.point = p;
+        return;
+    }
+    StartSegment(envelope, shape, p);
+    int32_t before = tick - 1 - shape.points[p].tick;  // the step adds the tick's delta
+    envelope.value = shape.points[p].value * ENVELOPE_UNIT + (envelope.point < count ? envelope.delta * before : 0);
 }
 
 void StepAutoVibrato(CompleteChannel& channel) {

@@ -226,6 +226,14 @@ TEST(CompleteEffects, EnvelopesFadeOutAndAutoVibrato) {
     module = Start(song);
     EXPECT_EQ(Trace(*module, ENVELOPE, 10), (Values{64, 56, 48, 40, 32, 40, 48, 56, 64, 56}));
 
+    // L03 on row 1 moves the envelope (0,64) (6,16) (12,64) to its tick 3 (40) at once.
+    instrument.volume_envelope.points = {{0, 64}, {6, 16}, {12, 64}};
+    instrument.volume_envelope.type = ENVELOPE_ON;
+    song.patterns[0].At(1, 0, 1) = {0, 0, 0, 0x15, 0x03};
+    module = Start(song);
+    EXPECT_EQ(Trace(*module, ENVELOPE, 12), (Values{64, 56, 48, 40, 32, 24, 40, 32, 24, 16, 24, 32}));
+    song.patterns[0].At(1, 0, 1) = {97, 0, 0, 0, 0};
+
     // Auto-vibrato sine (first quarter downwards), depth 8, rate 64, sweep 2:
     // the amplitude grows by 8 x 256 / 2 a tick up to 8 x 256; the offset is
     // sine (-64..64) x amplitude / 2^14. A key off during the sweep leaves the

@@ -63,7 +63,7 @@ void UpdateCompleteVoice(const Module& module, CompleteChannel& channel) {
 
     const Instrument& instrument = *channel.instrument;
     double envelope = (instrument.volume_envelope_type & ENVELOPE_ON) ? channel.volume_env.value : 64.0 * ENVELOPE_UNIT;
-    // 0..127 at full volume, envelope, fade and global volume, the exact replay's scale.
+    // The exact replay's scale: 127.5 at full volume, envelope, fade and global volume.
     double volume = channel.out_volume * envelope * channel.fade_volume * module.global_volume * 255.0 /
                     (34359738368.0 * ENVELOPE_UNIT);
     int32_t gain = (int32_t)(volume + 0.5);  // nearest: quiet notes keep a trace of sound

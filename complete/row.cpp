@@ -1,7 +1,7 @@
 // Complete replay, the row tick: the cell's note and instrument, the volume
 // column's row-tick commands (set volume and panning, fine slides, vibrato
 // speed and depth, tone-portamento speed) and the effects that act on the row
-// tick (3, 4, 6, 8, 9, B, C, D, E1-E7, EA, EB, EC0, EE, F, G, K00, L, R, X).
+// tick (3, 4, 6, 8, 9, B, C, D, E1-E7, E90, EA, EB, EC0, EE, F, G, K00, L, R, X).
 #include "complete/complete.h"
 
 namespace vinto {
@@ -119,6 +119,13 @@ static void PatternLoop(Module& module, CompleteChannel& channel, uint8_t x) {
     module.complete.loop_jump = 1;
 }
 
+// E90 on a row without a note starts the sample again at once (a note starts anyway).
+static void RetriggerOnRowTick(CompleteChannel& channel, uint8_t x) {
+    if (x != 0 || (channel.cell_note >= 1 && channel.cell_note <= KEYMAP_NOTES)) return;
+    RestartSample(channel);
+    TriggerInstrument(channel);
+}
+
 static void PatternDelay(Module& module, uint8_t x) {
     if (module.complete.passes_left == 0) module.complete.delay_passes = x + 1;
 }
@@ -134,6 +141,7 @@ static void RowExtended(Module& module, CompleteChannel& channel, uint8_t param)
         case EX_TREMOLO_WAVE: channel.wave_control = (uint8_t)((channel.wave_control & 0x0F) | (x << 4)); break;
         case EX_FINE_VOLUME_UP: FineVolumeUp(channel, x); break;
         case EX_FINE_VOLUME_DOWN: FineVolumeDown(channel, x); break;
+        case EX_RETRIGGER: RetriggerOnRowTick(channel, x); break;
         case EX_NOTE_CUT: if (x == 0) SetVolume(channel, 0); break;  // EC0 cuts at once
         case EX_PATTERN_DELAY: PatternDelay(module, x); break;
         default: break;  // E5x acts with the note, E9x, ECx and EDx on the later ticks

@@ -138,10 +138,11 @@ TEST(CompleteEffects, ChannelValuesTickByTick) {
          {{0, {49, 1, 0x20, 0, 0}}, {1, {51, 0, 0, 0xE, 0xD2}}, {2, {49, 1, 0, 0xE, 0xD1}}}, 4, OUT_VOLUME,
          {16, 16, 16, 16, 16, 16, 16, 16, 16, 64}},
         {"E92 restarts the note on ticks 2 and 4; R02 every 2 ticks counted across rows and row ticks "
-         "(from the row tick after E9's last restart); ED3 without a note restarts the last note. A "
-         "restart hands the sounding voice to the twin slot",
-         {{0, {49, 1, 0, 0xE, 0x92}}, {1, {0, 0, 0, 0x1B, 0x02}}, {2, {0, 0, 0, 0xE, 0xD3}}}, 6, VOICE_SLOT,
-         {0, 0, 32, 32, 0, 0, 0, 32, 32, 0, 0, 32, 32, 32, 32, 0, 0, 0}},
+         "(from the row tick after E9's last restart); ED3 without a note restarts the last note; E90 "
+         "without a note on the row tick. A restart hands the sounding voice to the twin slot",
+         {{0, {49, 1, 0, 0xE, 0x92}}, {1, {0, 0, 0, 0x1B, 0x02}}, {2, {0, 0, 0, 0xE, 0xD3}},
+          {3, {0, 0, 0, 0xE, 0x90}}}, 6, VOICE_SLOT,
+         {0, 0, 32, 32, 0, 0, 0, 32, 32, 0, 0, 32, 32, 32, 32, 0, 0, 0, 32}},
         {"Amiga song: C-4 is period 1712, E11 takes 4 off, C-5 is 856",
          {{0, {49, 1, 0, 0xE, 0x11}}, {1, {61, 1, 0, 0, 0}}}, 1, OUT_PERIOD, {1708, 856}, 0},
     };

@@ -5,6 +5,10 @@
 // a second time through a sample loader, which must be handed buffers of the
 // promised size.
 //
+// The replay mode comes from the input too: complete when bit 0 of byte 17
+// (the first byte of the module name, which no loader reads) is set, so both
+// loaders and both replays meet every kind of input.
+//
 // Loading must stay within the loader's memory cap whatever the bytes say:
 // the allocator's hooks track the bytes held during LoadModule, and a peak
 // above the cap is a finding.
@@ -45,12 +49,12 @@ void OnFree(const volatile void* pointer) {
     held_bytes = size > held_bytes ? 0 : held_bytes - size;
 }
 
-// LoadModule with the bytes it holds at its peak counted.
-Module* TrackedLoad(SampleLoader loader) {
+// LoadModuleInMode with the bytes it holds at its peak counted.
+Module* TrackedLoad(SampleLoader loader, int32_t mode) {
     held_bytes = 0;
     peak_bytes = 0;
     tracking = true;
-    Module* module = LoadModule("fuzz.xm", loader);
+    Module* module = LoadModuleInMode("fuzz.xm", loader, mode);
     tracking = false;
     if (peak_bytes > LOAD_CAP_BYTES) {
         fprintf(stderr, "LoadModule held %zu bytes at its peak (cap %zu)\n", peak_bytes, LOAD_CAP_BYTES);
@@ -97,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz_size = size;
     SetFileIo(OpenInput, ResourceFileClose, ResourceFileRead, ResourceFileSeek, ResourceFileTell);
 
-    Module* module = TrackedLoad(nullptr);
+    const int32_t mode = size > 17 && (data[17] & 1) ? VINTO_MODE_COMPLETE : VINTO_MODE_EXACT;
+    Module* module = TrackedLoad(nullptr, mode);
     const size_t first_peak = peak_bytes;
     if (!module) {
         // A refusal always says why.
@@ -124,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The sample loader path, for modules of ordinary size: huge samples would
     // only spend the run converting data the loader supplied.
     if (first_peak > SAMPLE_LOADER_MAX_BYTES) return 0;
-    Module* again = TrackedLoad(FillSample);
+    Module* again = TrackedLoad(FillSample, mode);
     if (!again) abort();  // the same bytes loaded a moment ago
     FreeModule(again);
     return 0;

@@ -51,7 +51,10 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> bytes = xm::Build(seed.song);
         if (seed.name == "simple") short_song = bytes;
         if (!WriteFile(songs_dir + "/" + seed.name + ".xm", bytes)) return 1;
-        written++;
+        // The same song for the complete mode: fuzz_load_render reads the mode from bit 0 of byte 17.
+        bytes[17] |= 1;
+        if (!WriteFile(songs_dir + "/" + seed.name + "-complete.xm", bytes)) return 1;
+        written += 2;
     }
 
     const std::vector<std::vector<std::string>> command_lines = {

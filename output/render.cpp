@@ -6,6 +6,7 @@
 #include "mixer/mixer.h"
 #include "output/output.h"
 #include "output/stop.h"
+#include "replay/modes.h"
 #include "replay/replay.h"
 
 #include "output/convert_variants.h"
@@ -238,22 +239,7 @@ bool ResetPlayback(Module* module) {
 
     ResetVoicePool();
 
-    module->global_volume = module->default_global_volume;
-    module->speed = module->default_speed;
-    module->row = 0;
-    module->order = 0;
-    module->next_order = -1;
-    module->next_row = -1;
-    module->tick_samples_left = 0;
-    module->tick = 0;
-    module->time_ms = 0;
-    SetBpm(*module, module->default_bpm);
-
-    module->channels = channels;
-    for (int32_t i = 0; i < module->channel_count; i++) {
-        memset(&channels[i], 0, sizeof(Channel));
-        channels[i].voice = &VoicePool[i];
-    }
+    if (!ResetReplayState(*module, PlaybackTables(), true)) return false;
 
     output.playing_module = module;
     output.offline_rendering = 0;

@@ -148,7 +148,7 @@ TEST_F(ToolTest, WavFileRawOutputAndSyncRowsCarryTheLibrarysFrames) {
     }
     FreeModule(module);
 
-    Run({"--sync", Path("pos.csv"), "--frames", "52000", Path("song.xm"), Path("out.WAV")});
+    Run({"--mode", "exact", "--sync", Path("pos.csv"), "--frames", "52000", Path("song.xm"), Path("out.WAV")});
     const std::vector<uint8_t> wav = ReadFile(Path("out.WAV"));
     const std::vector<uint8_t> sync = ReadFile(Path("pos.csv"));
     const uint32_t data = 59 * 884 * 4;
@@ -187,6 +187,7 @@ TEST_F(ToolTest, FailuresExplainAndLeaveNoOutput) {
         {{"--sync", Path("no/s.csv"), song, Path("o.wav")}, 1, {Path("no/s.csv"), "cannot write"}},
         {{}, 2, {usage}},
         {{"--seconds", "1e3", song, Path("a.wav")}, 2, {usage}},
+        {{"--mode", "loud", song, Path("a.wav")}, 2, {usage, "--mode needs exact or complete"}},
         {{"--frames", "99999999999", song, Path("a.wav")}, 2, {usage, "too long for a WAV file"}},
     };
     const std::set<std::string> before = List(dir_);

@@ -28,7 +28,7 @@ constexpr uint64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFull - (WAV_HEADER_BYTES - 8);
 constexpr uint64_t MAX_FRAMES = 1ull << 40;  // far beyond any sensible request; keeps sums exact
 
 const char* const USAGE =
-    "usage: vinto-render [--frames N | --seconds S] [--sync FILE.csv] INPUT.xm OUTPUT\n"
+    "usage: vinto-render [--mode exact|complete] [--frames N | --seconds S] [--sync FILE.csv] INPUT.xm OUTPUT\n"
     "       vinto-render --help | --version\n";
 
 const char* const HELP =
@@ -44,6 +44,9 @@ const char* const HELP =
     "        without --frames or --seconds the song is rendered twice: once to\n"
     "        count its frames).\n"
     "\n"
+    "  --mode M        replay mode: complete (the default) plays every XM effect as\n"
+    "                  FastTracker 2 plays it; exact plays the engine's defined\n"
+    "                  subset to the bit, as the player program vinto does\n"
     "  --frames N      render whole 884-frame blocks until at least N frames exist\n"
     "                  and write exactly those blocks\n"
     "  --seconds S     the same with N = ceil(S x 44100); S is a decimal number\n"
@@ -97,6 +100,7 @@ struct Options {
     bool have_length = false;
     uint64_t frames = 0;  // frames wanted with --frames or --seconds
     std::string sync_path;
+    int32_t mode = VINTO_MODE_COMPLETE;
     std::string input;
     std::string output;
 };
@@ -405,9 +409,16 @@ int main(int argc, char** argv) {
             printf("vinto-render %s\n", VINTO_VERSION_STRING);
             return 0;
         }
-        if (!strcmp(arg, "--frames") || !strcmp(arg, "--seconds") || !strcmp(arg, "--sync")) {
+        if (!strcmp(arg, "--frames") || !strcmp(arg, "--seconds") || !strcmp(arg, "--sync") ||
+            !strcmp(arg, "--mode")) {
             if (i + 1 >= argc) return UsageError("missing value after", arg);
             const char* value = argv[++i];
+            if (!strcmp(arg, "--mode")) {
+                if (strcmp(value, "exact") && strcmp(value, "complete"))
+                    return UsageError("--mode needs exact or complete", value);
+                options.mode = !strcmp(value, "exact") ? VINTO_MODE_EXACT : VINTO_MODE_COMPLETE;
+                continue;
+            }
             if (!strcmp(arg, "--sync")) {
                 if (!options.sync_path.empty()) return UsageError("--sync given twice", nullptr);
                 if (!*value || !strcmp(value, "-"))
@@ -472,7 +483,7 @@ int main(int argc, char** argv) {
 
     SetFileIo(StdioOpen, StdioClose, StdioRead, StdioSeek, StdioTell);
     last_open_errno = 0;
-    Module* module = LoadModule(options.input.c_str(), nullptr);
+    Module* module = LoadModuleInMode(options.input.c_str(), nullptr, options.mode);
     if (!module) {
         std::string reason = GetLoadError();
         if (reason.empty()) reason = "cannot load it";

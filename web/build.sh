@@ -29,9 +29,10 @@ export NODE_PATH=/usr/share/nodejs
 # program's resource and live playback.
 cd "$root"
 sources=()
-for f in module/*.cpp replay/*.cpp mixer/*.cpp output/*.cpp; do
+for f in module/*.cpp replay/*.cpp complete/*.cpp mixer/*.cpp output/*.cpp; do
   case $f in
-    module/resource_file_open.cpp | output/playback.cpp) ;;
+    # modes_exact.cpp: the table of modes of a build without the complete mode.
+    module/resource_file_open.cpp | output/playback.cpp | replay/modes_exact.cpp) ;;
     *) sources+=("$f") ;;
   esac
 done

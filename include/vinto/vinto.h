@@ -53,7 +53,9 @@ Module* LoadModule(const char* name, SampleLoader sample_loader);
 
 /* Replay modes, chosen per module when it is loaded. EXACT (the default) plays
  * the engine's defined subset of XM effects, every output sample defined to the
- * bit; COMPLETE plays every XM effect as FastTracker 2 plays it. */
+ * bit; COMPLETE plays every XM effect as FastTracker 2 plays it, and its loader
+ * reads the layout the file declares (header sizes, XM versions 1.02 and 1.03,
+ * up to 32 samples an instrument). */
 #define VINTO_MODE_EXACT 0
 #define VINTO_MODE_COMPLETE 1
 

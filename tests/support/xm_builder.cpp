@@ -328,8 +328,9 @@ std::string ModuleFaults(const Module* module) {
     for (int32_t i = 0; m.instruments && i < m.instrument_count; i++) {
         const Instrument& in = m.instruments[i];
         std::string where = "instrument " + std::to_string(i);
-        if (in.sample_count < 0 || in.sample_count > 16) Fault(faults, where, "sample_count outside 0..16");
-        for (int j = 0; j < 16; j++) {
+        const int most = m.mode == VINTO_MODE_COMPLETE ? INSTRUMENT_SAMPLE_SLOTS : MAX_INSTRUMENT_SAMPLES;
+        if (in.sample_count < 0 || in.sample_count > most) Fault(faults, where, "sample_count out of range");
+        for (int j = 0; j < INSTRUMENT_SAMPLE_SLOTS; j++) {
             const Sample* s = in.samples[j];
             std::string slot = where + " slot " + std::to_string(j);
             if (!s) {

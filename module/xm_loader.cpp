@@ -27,7 +27,6 @@ constexpr uint32_t XM_IDENTIFICATION_SIZE = 17;
 constexpr int32_t XM_HEADER_SIZE_OFFSET = 60;  // header size H; counted from here
 constexpr uint32_t XM_HEADER_BLOCK_SIZE = 264;  // instrument count .. order table
 constexpr uint32_t PATTERN_HEADER_SIZE = 9;     // assumed whatever the file says
-constexpr int32_t NAME_AND_TYPE_SIZE = 23;      // instrument name and type: skipped
 constexpr int32_t SAMPLE_NAME_SIZE = 23;        // reserved byte and sample name: skipped
 constexpr uint32_t ENVELOPE_BYTES = FILE_ENVELOPE_POINTS * 4;
 constexpr uint32_t ENVELOPE_BLOCK_SIZE = 16;   // point counts .. fadeout
@@ -180,12 +179,25 @@ bool Reserve(XmReader& reader, uint64_t bytes) {
 
 // ---- module header ----------------------------------------------------------------
 
+// A name field as text: up to the first zero byte, trailing spaces dropped
+// (trackers pad with either); out has room for size + 1 bytes.
+void KeepName(char* out, const uint8_t* bytes, uint32_t size) {
+    uint32_t length = 0;
+    while (length < size && bytes[length]) length++;
+    while (length > 0 && bytes[length - 1] == ' ') length--;
+    memcpy(out, bytes, length);
+    out[length] = 0;
+}
+
 bool ReadIdentification(XmReader& reader) {
     uint8_t text[XM_IDENTIFICATION_SIZE];
     FileSeek(reader.file, 0, SEEK_FROM_START);
     if (ReadBlock(reader, text, XM_IDENTIFICATION_SIZE) < XM_IDENTIFICATION_SIZE) return Refuse("not an XM module");
     for (uint32_t k = 0; k < XM_IDENTIFICATION_SIZE; k++)
         if (text[k] != uint8_t(XM_IDENTIFICATION[k])) return Refuse("not an XM module");
+    uint8_t title[SONG_TITLE_SIZE];
+    ReadBlock(reader, title, SONG_TITLE_SIZE);  // right behind the identification
+    KeepName(reader.module->title, title, SONG_TITLE_SIZE);
     return true;
 }
 
@@ -485,7 +497,10 @@ bool ReadInstrument(XmReader& reader, int32_t index) {
     Instrument& instrument = reader.module->instruments[index];
     int64_t start = FileTell(reader.file);
     uint32_t header_size = Read32(reader);
-    FileSeek(reader.file, NAME_AND_TYPE_SIZE, SEEK_FROM_CURRENT);
+    uint8_t name[INSTRUMENT_NAME_BYTES];
+    ReadBlock(reader, name, INSTRUMENT_NAME_BYTES);
+    KeepName(instrument.name, name, INSTRUMENT_NAME_BYTES);
+    FileSeek(reader.file, 1, SEEK_FROM_CURRENT);  // the type byte
     uint32_t sample_count = Read16(reader);
     if (sample_count > uint32_t(MAX_INSTRUMENT_SAMPLES))
         return Refuse("too many samples in an instrument (", sample_count, ", at most 16)");

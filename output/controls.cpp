@@ -1,0 +1,207 @@
+// Controls of the playback in progress: seek, pause, master volume, channel
+// mute and the number of passes.
+//
+// Live, the output thread owns the song state; a control holds it between two
+// of its cycles, does its work on the calling thread and lets it go on. What
+// is already in the ring then follows the control at once: the volume by
+// converting the mixed blocks again, everything else by placing the song
+// where the first block after the one being heard begins (running it from its
+// start block by block without mixing, exactly as rendering would leave it
+// there) and
+// rendering every other block of the ring again. Offline the next block
+// simply follows.
+#include <stddef.h>
+
+#include "mixer/mixer.h"
+#include "output/output.h"
+
+namespace vinto {
+
+namespace {
+
+constexpr uint64_t MS_FRAMES_NUMERATOR = 441, MS_FRAMES_DENOMINATOR = 10;  // 44100 frames a second
+constexpr int32_t MUTE_BITS = 32;  // channels muted_channels has room for
+
+bool IsPlaying(const Module* module) { return module && module == output.playing_module && RenderReady(); }
+
+// The song, the replay and the voices as rendering leaves them at the start
+// of the block that holds frame; returns the frames of that block before it.
+int32_t PlaceSong(Module& module, uint64_t frame) {
+    ResetSong(module);
+    const uint64_t block_frames = uint64_t(output.block_frames);
+    AdvanceSongBlocks(frame / block_frames);
+    return int32_t(frame % block_frames);
+}
+
+// Offline, the position queries report the song where it now stands.
+void ReportSongState(const Module& module, uint64_t frame) {
+    output.heard_order.store(uint8_t(module.order), std::memory_order_relaxed);
+    output.heard_row.store(uint8_t(module.row), std::memory_order_relaxed);
+    output.heard_time_ms.store(module.time_ms, std::memory_order_relaxed);
+    output.heard_frame.store(output.song_ended ? output.song_frame : frame, std::memory_order_relaxed);
+    output.heard_ended.store(output.song_ended, std::memory_order_relaxed);
+}
+
+// The block the device plays; the one the queries name when it cannot tell.
+int32_t PlayingBlock() {
+    int32_t block, offset;
+    return DevicePlayPosition(block, offset) ? block : output.sync_index.load();
+}
+
+int32_t NextBlock(int32_t block) { return block + 1 < output.ring_frames / output.block_frames ? block + 1 : 0; }
+
+// Live: every block of the ring but the one being played rendered again, in
+// ring order from the next, the song going on from where it stands.
+void RefillRing(int32_t playing) {
+    output.next_block = NextBlock(playing);
+    while (output.next_block != playing) RenderBlock();
+    SetSyncIndex(playing);
+}
+
+// Live: the song placed at the start of the block after the one being heard,
+// under the settings now in force, and the rest of the ring rendered again.
+// Should the device move on meanwhile, into blocks rendered before, the song
+// moves on with it.
+void RerenderAfterHeard(Module& module) {
+    int32_t playing = PlayingBlock();
+    const uint64_t start = output.spans[NextBlock(playing)].start;  // a block start: nothing before it is left out
+    PlaceSong(module, start);
+    const int32_t now = PlayingBlock();
+    const uint64_t later = output.spans[NextBlock(now)].start;
+    if (now != playing && later >= start) {
+        AdvanceSongBlocks((later - start) / uint64_t(output.block_frames));
+        playing = now;
+    }
+    RefillRing(playing);
+}
+
+// Runs a control on the module's playback: with the output thread held when
+// one runs, directly otherwise.
+template <typename Control>
+bool WithPlaybackHeld(Control control) {
+    HoldOutputThread();
+    const bool done = control();
+    ReleaseOutputThread();
+    return done;
+}
+
+// A setting that changes what renders: live, the ring is rendered again.
+template <typename Change>
+bool ChangeRendering(Module* module, Change change) {
+    InstallControlHooks();
+    if (!IsPlaying(module) || !LivePlayback()) {
+        change();
+        return true;
+    }
+    return WithPlaybackHeld([&] {
+        change();
+        RerenderAfterHeard(*module);
+        return true;
+    });
+}
+
+}  // namespace
+
+void InstallControlHooks() {
+    control_hooks.mix_muted = MixVoicesClearedMuted;
+    control_hooks.advance_voices = AdvanceVoices;
+    control_hooks.convert_scaled = ConvertScaled;
+}
+
+}  // namespace vinto
+
+using namespace vinto;
+
+bool SeekToFrame(Module* module, uint64_t frame) {
+    InstallControlHooks();
+    if (!IsPlaying(module)) return false;
+    return WithPlaybackHeld([&] {
+        const int32_t before = PlaceSong(*module, frame);
+        if (LivePlayback()) {
+            // From the start of the frame's block, after the block the device
+            // plays by now: it may have moved on meanwhile.
+            RefillRing(PlayingBlock());
+        } else {
+            output.skip_frames = before;
+            ReportSongState(*module, frame);
+        }
+        return true;
+    });
+}
+
+bool SeekToTime(Module* module, uint32_t ms) {
+    return SeekToFrame(module, uint64_t(ms) * MS_FRAMES_NUMERATOR / MS_FRAMES_DENOMINATOR);
+}
+
+bool SeekToOrder(Module* module, int32_t order, int32_t row) {
+    if (!IsPlaying(module)) return false;
+    const int64_t frame = FindRowFrame(*module, order, row);
+    return frame >= 0 && SeekToFrame(module, uint64_t(frame));
+}
+
+bool PausePlayback(Module* module) {
+    if (!IsPlaying(module) || !LivePlayback()) return false;
+    return WithPlaybackHeld([] {
+        if (!output.paused && !PauseDevice(true)) return false;
+        output.paused = 1;
+        return true;
+    });
+}
+
+bool ResumePlayback(Module* module) {
+    if (!IsPlaying(module) || !LivePlayback()) return false;
+    return WithPlaybackHeld([] {
+        if (output.paused && !PauseDevice(false)) return false;
+        output.paused = 0;
+        return true;
+    });
+}
+
+bool IsPlaybackPaused(Module* module) { return IsPlaying(module) && output.paused; }
+
+bool SetMasterVolume(Module* module, float volume) {
+    InstallControlHooks();
+    if (!module || !(volume >= 0.0f && volume <= 1.0f)) return false;
+    const auto set = [=] {
+        module->master_volume = volume;
+        module->volume_scaled = volume != 1.0f;  // full volume converts the mix untouched
+    };
+    if (!IsPlaying(module) || !LivePlayback()) {
+        set();
+        return true;
+    }
+    return WithPlaybackHeld([&] {
+        set();
+        // The mixed blocks still wait in the ring's float stretches.
+        const int32_t playing = PlayingBlock();
+        for (int32_t block = NextBlock(playing); block != playing; block = NextBlock(block)) {
+            const size_t first = size_t(block) * size_t(output.block_frames);
+            ConvertBlock(output.ring + first * 2, output.mix_buffer + first * 2, output.block_frames, false, *module);
+        }
+        return true;
+    });
+}
+
+float GetMasterVolume(const Module* module) {
+    if (!module) return 0.0f;
+    return module->volume_scaled ? module->master_volume : 1.0f;
+}
+
+bool SetChannelMuted(Module* module, int32_t channel, bool muted) {
+    if (!module || channel < 0 || channel >= module->channel_count || channel >= MUTE_BITS) return false;
+    const uint32_t bit = uint32_t(1) << channel;
+    return ChangeRendering(module, [=] {
+        module->muted_channels = muted ? module->muted_channels | bit : module->muted_channels & ~bit;
+    });
+}
+
+bool IsChannelMuted(const Module* module, int32_t channel) {
+    return module && channel >= 0 && channel < MUTE_BITS && (module->muted_channels >> channel & 1);
+}
+
+bool SetPassCount(Module* module, int32_t passes) {
+    if (!module || passes < 0) return false;
+    return ChangeRendering(module, [=] { module->pass_limit = passes; });
+}
+
+int32_t GetPassCount(const Module* module) { return module ? module->pass_limit : 0; }

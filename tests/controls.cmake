@@ -1,3 +1,3 @@
 # Playback controls: the voice advance against the mixer, each control against
 # offline rendering, song information and duration, and vinto-render's flags.
-vinto_test(controls_test controls_advance_test.cpp support/mix_reference.cpp)
+vinto_test(controls_test controls_advance_test.cpp controls_offline_test.cpp support/mix_reference.cpp)

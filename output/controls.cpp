@@ -3,13 +3,12 @@
 //
 // Live, the output thread owns the song state; a control holds it between two
 // of its cycles, does its work on the calling thread and lets it go on. What
-// is already in the ring then follows the control at once: the volume by
-// converting the mixed blocks again, everything else by placing the song
-// where the first block after the one being heard begins (running it from its
-// start block by block without mixing, exactly as rendering would leave it
-// there) and
-// rendering every other block of the ring again. Offline the next block
-// simply follows.
+// is already in the ring then follows the control from the third block after
+// the one being played (40 to 60 ms ahead): the volume by converting the
+// mixed blocks again, everything else by placing the song where that block
+// begins (running it from its start block by block without mixing, exactly
+// as rendering would leave it there) and rendering the ring again from there.
+// Offline the next block simply follows.
 #include <stddef.h>
 
 #include "mixer/mixer.h"
@@ -20,6 +19,10 @@ namespace vinto {
 namespace {
 
 constexpr uint64_t MS_FRAMES_NUMERATOR = 441, MS_FRAMES_DENOMINATOR = 10;  // 44100 frames a second
+// Live, a control rewrites the ring from the third block after the one being
+// played: a device may already have fetched what lies closer (SDL takes 1024
+// frames at a time, more than a block).
+constexpr int32_t BLOCKS_LEFT_AHEAD = 2;
 constexpr int32_t MUTE_BITS = 32;  // channels muted_channels has room for
 
 bool IsPlaying(const Module* module) { return module && module == output.playing_module && RenderReady(); }
@@ -48,26 +51,34 @@ int32_t PlayingBlock() {
     return DevicePlayPosition(block, offset) ? block : output.sync_index.load();
 }
 
-int32_t NextBlock(int32_t block) { return block + 1 < output.ring_frames / output.block_frames ? block + 1 : 0; }
+// The first block a control rewrites while block playing is played.
+int32_t FirstRewritten(int32_t playing) {
+    return (playing + 1 + BLOCKS_LEFT_AHEAD) % (output.ring_frames / output.block_frames);
+}
 
-// Live: every block of the ring but the one being played rendered again, in
-// ring order from the next, the song going on from where it stands.
+// Live: the ring rendered again from FirstRewritten(playing) up to the block
+// being played, the song going on from where it stands; the blocks before it
+// keep what they hold. A position query after each block hands it to the
+// device (its lock orders the writes before the device's later reads), long
+// before the device can reach it.
 void RefillRing(int32_t playing) {
-    output.next_block = NextBlock(playing);
-    while (output.next_block != playing) RenderBlock();
+    output.next_block = FirstRewritten(playing);
+    while (output.next_block != playing) {
+        RenderBlock();
+        PlayingBlock();
+    }
     SetSyncIndex(playing);
 }
 
-// Live: the song placed at the start of the block after the one being heard,
-// under the settings now in force, and the rest of the ring rendered again.
-// Should the device move on meanwhile, into blocks rendered before, the song
-// moves on with it.
-void RerenderAfterHeard(Module& module) {
+// Live: the song placed at the start of the first block rewritten, under the
+// settings now in force, and the ring rendered again from there. Should the
+// device move on meanwhile, the song moves on with it.
+void RerenderAhead(Module& module) {
     int32_t playing = PlayingBlock();
-    const uint64_t start = output.spans[NextBlock(playing)].start;  // a block start: nothing before it is left out
+    const uint64_t start = output.spans[FirstRewritten(playing)].start;  // a block start: nothing before it is left out
     PlaceSong(module, start);
     const int32_t now = PlayingBlock();
-    const uint64_t later = output.spans[NextBlock(now)].start;
+    const uint64_t later = output.spans[FirstRewritten(now)].start;
     if (now != playing && later >= start) {
         AdvanceSongBlocks((later - start) / uint64_t(output.block_frames));
         playing = now;
@@ -95,7 +106,7 @@ bool ChangeRendering(Module* module, Change change) {
     }
     return WithPlaybackHeld([&] {
         change();
-        RerenderAfterHeard(*module);
+        RerenderAhead(*module);
         return true;
     });
 }
@@ -103,9 +114,14 @@ bool ChangeRendering(Module* module, Change change) {
 }  // namespace
 
 void InstallControlHooks() {
+    static bool installed = false;  // the controlling thread's own
+    if (installed) return;
+    HoldOutputThread();  // the output thread reads them
     control_hooks.mix_muted = MixVoicesClearedMuted;
     control_hooks.advance_voices = AdvanceVoices;
     control_hooks.convert_scaled = ConvertScaled;
+    ReleaseOutputThread();
+    installed = true;
 }
 
 }  // namespace vinto
@@ -174,9 +190,11 @@ bool SetMasterVolume(Module* module, float volume) {
         set();
         // The mixed blocks still wait in the ring's float stretches.
         const int32_t playing = PlayingBlock();
-        for (int32_t block = NextBlock(playing); block != playing; block = NextBlock(block)) {
+        const int32_t block_count = output.ring_frames / output.block_frames;
+        for (int32_t block = FirstRewritten(playing); block != playing; block = (block + 1) % block_count) {
             const size_t first = size_t(block) * size_t(output.block_frames);
             ConvertBlock(output.ring + first * 2, output.mix_buffer + first * 2, output.block_frames, false, *module);
+            PlayingBlock();  // hands it to the device, as RefillRing does
         }
         return true;
     });

@@ -88,6 +88,7 @@ struct OutputState {
     // What is being heard (offline: the end of the block last rendered), for the queries.
     std::atomic<uint64_t> heard_frame{0};  // song position in frames
     std::atomic<uint8_t> heard_ended{0};   // 1 once the end of the last pass has been heard
+    std::atomic<uint8_t> reporting{0};     // 1 while sync_entries exist: the queries answer
     uint8_t paused = 0;                    // 1 while PausePlayback holds the device
     std::atomic<uint8_t> stop_requested{0};   // 1 asks the output thread to end
     std::atomic<uint8_t> rendering{0};        // 1 while the output thread renders a block

@@ -7,7 +7,7 @@ using namespace vinto;
 
 namespace {
 
-bool Reporting(const Module* module) { return module && output.sync_entries; }
+bool Reporting(const Module* module) { return module && output.reporting; }
 
 }  // namespace
 
@@ -42,7 +42,7 @@ bool HasSongEnded(Module* module) {
 }
 
 uint32_t GetSongLoops(Module* module) {
-    if (!module || !output.playing_module) return 0;
+    if (!Reporting(module)) return 0;
     return output.song_loops.load(std::memory_order_relaxed);
 }
 

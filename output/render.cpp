@@ -206,6 +206,7 @@ bool ResetPlayback(Module* module) {
     output.playing_module = module;
     output.offline_rendering = 0;
     output.paused = 0;
+    output.reporting = 0;
     free(output.sync_entries);
     free(output.spans);
     output.sync_entries = static_cast<SyncEntry*>(calloc(size_t(block_count), sizeof(SyncEntry)));
@@ -218,6 +219,7 @@ bool ResetPlayback(Module* module) {
     }
     SetSyncIndex(0);  // the zero record until a block is rendered
     SetHeard(0, 0);
+    output.reporting = 1;
     return true;
 }
 
@@ -263,6 +265,7 @@ bool PrefillRing() {
 }
 
 void ReleaseRenderBuffers() {
+    output.reporting = 0;
     free(output.mix_allocation);
     output.mix_allocation = nullptr;
     output.mix_buffer = nullptr;

@@ -165,9 +165,10 @@ bool HasSongEnded(Module* module);
 /* ---- Controls. Controlling thread. ---------------------------------------------
  * Volume, mutes and passes belong to the module: set before starting they
  * apply from the first frame, set during its playback or rendering they apply
- * from the next block; live, the ring's two seconds are rendered again, so the
- * change is heard within about 20 ms (a seek, mute or pass count can take
- * some milliseconds of the calling thread, as a seek does). */
+ * from the next block offline; live, the ring's two seconds are rendered again
+ * from the third block after the one being heard, so the change is heard 40
+ * to 60 ms later (a seek, mute or pass count takes the calling thread some
+ * milliseconds: the song runs from its start without mixing). */
 
 /* Passes through the song to play, then silence: live the output plays out
  * what remains and stays silent, offline RenderNextBlock returns the final
@@ -181,8 +182,8 @@ int32_t GetPassCount(const Module* module);
  * from its start): what follows is to the bit what an uninterrupted rendering
  * from the start gives there. Offline the next RenderNextBlock begins at that
  * frame (with fewer frames when it lies inside a block); live the song goes
- * on, after the block being heard, from the start of the 884-frame block of
- * the song that holds it (at most 20 ms early). The song is run from its
+ * on, 40 to 60 ms after what is heard, from the start of the 884-frame block
+ * of the song that holds it (at most 20 ms early). The song is run from its
  * start without mixing: well under 50 ms for the end of a long song. A
  * position beyond the end of the last pass ends the song. False when the
  * module is NULL or is not the one playing or rendering. */

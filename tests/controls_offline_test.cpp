@@ -4,8 +4,11 @@
 // timing gives; song information as the file has it.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <random>
 #include <string>
@@ -52,7 +55,7 @@ xm::SongSpec ControlSong(bool without_channel_1 = false) {
 }
 
 // Renders until at least frames frames or the end; the frames as returned.
-std::vector<int16_t> Render(Module*, uint64_t frames) {
+std::vector<int16_t> Render(uint64_t frames) {
     std::vector<int16_t> out, block(2 * BLOCK);
     while (out.size() < 2 * frames) {
         const int32_t got = RenderNextBlock(block.data(), BLOCK);
@@ -60,6 +63,15 @@ std::vector<int16_t> Render(Module*, uint64_t frames) {
         out.insert(out.end(), block.begin(), block.begin() + 2 * got);
     }
     return out;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::string bytes;
+    if (FILE* file = fopen(path.c_str(), "rb")) {
+        for (int c; (c = fgetc(file)) != EOF;) bytes += char(c);
+        fclose(file);
+    }
+    return bytes;
 }
 
 bool SameFrom(const std::vector<int16_t>& whole, uint64_t frame, const std::vector<int16_t>& part) {
@@ -75,7 +87,7 @@ protected:
 };
 
 TEST_F(Controls, SeekEqualsTheRenderingFromTheStartCutThere) {
-    const std::vector<int16_t> whole = Render(module_, FIRST_PASS + 3 * LATER_PASS);
+    const std::vector<int16_t> whole = Render(FIRST_PASS + 3 * LATER_PASS);
     const struct { const char* what; uint64_t frame; } cases[] = {
         {"the start", 0},
         {"a block start", 7 * BLOCK},
@@ -90,10 +102,10 @@ TEST_F(Controls, SeekEqualsTheRenderingFromTheStartCutThere) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(SeekToFrame(module_, c.frame));
         EXPECT_EQ(GetPlayPosition(module_), c.frame);
-        EXPECT_TRUE(SameFrom(whole, c.frame, Render(module_, 6 * BLOCK)));
+        EXPECT_TRUE(SameFrom(whole, c.frame, Render(6 * BLOCK)));
     }
     ASSERT_TRUE(SeekToTime(module_, 2000));  // 88200 frames
-    EXPECT_TRUE(SameFrom(whole, 88200, Render(module_, BLOCK)));
+    EXPECT_TRUE(SameFrom(whole, 88200, Render(BLOCK)));
     // Orders and rows: the first time the song plays them (order 1 row 0 again in every later pass).
     const struct { int32_t order, row; bool found; uint64_t frame; } rows[] = {
         {0, 0, true, 0}, {1, 4, true, 36 * ROW}, {0, 31, true, 31 * ROW}, {1, 16, false, 0}, {2, 0, false, 0}, {-1, 0, false, 0}};
@@ -101,7 +113,7 @@ TEST_F(Controls, SeekEqualsTheRenderingFromTheStartCutThere) {
         SCOPED_TRACE(testing::Message() << "order " << r.order << " row " << r.row);
         EXPECT_EQ(SeekToOrder(module_, r.order, r.row), r.found);
         if (r.found) {
-            EXPECT_TRUE(SameFrom(whole, r.frame, Render(module_, BLOCK)));
+            EXPECT_TRUE(SameFrom(whole, r.frame, Render(BLOCK)));
         }
     }
     EXPECT_FALSE(SeekToFrame(nullptr, 0));
@@ -118,18 +130,14 @@ TEST(ControlsCorpus, SeekEqualsTheRenderingFromTheStart) {
     while (dirent* e = readdir(d)) {
         const std::string name = e->d_name;
         if (name.size() < 4 || name.compare(name.size() - 3, 3, ".xm") != 0 || rng() % 10 != 0) continue;
-        std::vector<uint8_t> bytes;
-        if (FILE* file = fopen((std::string(dir) + "/" + name).c_str(), "rb")) {
-            for (int c; (c = fgetc(file)) != EOF;) bytes.push_back(uint8_t(c));
-            fclose(file);
-        }
-        Module* module = xm::Load(bytes);
+        const std::string bytes = ReadFile(std::string(dir) + "/" + name);
+        Module* module = xm::Load(std::vector<uint8_t>(bytes.begin(), bytes.end()));
         ASSERT_TRUE(module && StartRendering(module)) << name;
-        const std::vector<int16_t> whole = Render(module, 40 * 44100);
+        const std::vector<int16_t> whole = Render(40 * 44100);
         for (int k = 0; k < 4; k++) {
             const uint64_t frame = rng() % (38 * 44100);
             ASSERT_TRUE(SeekToFrame(module, frame));
-            EXPECT_TRUE(SameFrom(whole, frame, Render(module, 44100))) << name << " at " << frame;
+            EXPECT_TRUE(SameFrom(whole, frame, Render(44100))) << name << " at " << frame;
         }
         FreeModule(module);
         songs++;
@@ -139,30 +147,30 @@ TEST(ControlsCorpus, SeekEqualsTheRenderingFromTheStart) {
 }
 
 TEST_F(Controls, MutedChannelEqualsTheSongWithoutItsCellsAndUnmutesSeamlessly) {
-    const std::vector<int16_t> whole = Render(module_, 40 * BLOCK);
+    const std::vector<int16_t> whole = Render(40 * BLOCK);
     Module* without = xm::Load(ControlSong(true));
     ASSERT_TRUE(without && StartRendering(without));
-    const std::vector<int16_t> expected = Render(without, 20 * BLOCK);
+    const std::vector<int16_t> expected = Render(20 * BLOCK);
     FreeModule(without);
     ASSERT_TRUE(StartRendering(module_));
     EXPECT_TRUE(SetChannelMuted(module_, 1, true) && IsChannelMuted(module_, 1) && !IsChannelMuted(module_, 0));
-    EXPECT_EQ(Render(module_, 20 * BLOCK), expected);
+    EXPECT_EQ(Render(20 * BLOCK), expected);
     EXPECT_NE(expected, std::vector<int16_t>(whole.begin(), whole.begin() + expected.size()));  // it was heard
     EXPECT_TRUE(SetChannelMuted(module_, 1, false));  // its voices went on unheard
-    EXPECT_TRUE(SameFrom(whole, 20 * BLOCK, Render(module_, 20 * BLOCK)));
+    EXPECT_TRUE(SameFrom(whole, 20 * BLOCK, Render(20 * BLOCK)));
     EXPECT_FALSE(SetChannelMuted(module_, 4, true));  // the song has channels 0..3
     EXPECT_FALSE(SetChannelMuted(module_, -1, true));
 }
 
 TEST_F(Controls, VolumeOneChangesNoBitZeroSilencesHalfHalves) {
-    const std::vector<int16_t> whole = Render(module_, 30 * BLOCK);
+    const std::vector<int16_t> whole = Render(30 * BLOCK);
     const struct { float volume; int tolerance; } cases[] = {{1.0f, 0}, {0.0f, 0}, {0.5f, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.volume);
         ASSERT_TRUE(SetMasterVolume(module_, 0.25f) && SetMasterVolume(module_, c.volume));
         EXPECT_EQ(GetMasterVolume(module_), c.volume);
         ASSERT_TRUE(StartRendering(module_));
-        const std::vector<int16_t> scaled = Render(module_, 30 * BLOCK);
+        const std::vector<int16_t> scaled = Render(30 * BLOCK);
         ASSERT_EQ(scaled.size(), whole.size());
         for (size_t i = 0; i < whole.size(); i++) {
             // Half of the mix rounded lies within one of half the rounded mix.
@@ -179,7 +187,7 @@ TEST_F(Controls, PassesEndAtTheSongsTimingAndTheDurationSaysWhere) {
     const struct { int32_t passes; uint64_t frames; } cases[] = {{1, FIRST_PASS}, {2, FIRST_PASS + LATER_PASS}, {4, FIRST_PASS + 3 * LATER_PASS}};
     for (const auto& c : cases) {
         ASSERT_TRUE(SetPassCount(module_, c.passes) && StartRendering(module_));
-        EXPECT_EQ(Render(module_, 1 << 20).size(), 2 * c.frames) << c.passes;
+        EXPECT_EQ(Render(1 << 20).size(), 2 * c.frames) << c.passes;
         int16_t block[2 * BLOCK];
         EXPECT_EQ(RenderNextBlock(block, BLOCK), 0);
         EXPECT_TRUE(HasSongEnded(module_));
@@ -188,27 +196,21 @@ TEST_F(Controls, PassesEndAtTheSongsTimingAndTheDurationSaysWhere) {
     }
     ASSERT_TRUE(SeekToFrame(module_, FIRST_PASS - 100));  // a seek inside the last pass plays it out
     EXPECT_FALSE(HasSongEnded(module_));
-    EXPECT_EQ(Render(module_, 1 << 20).size(), 2 * (3 * LATER_PASS + 100));
+    EXPECT_EQ(Render(1 << 20).size(), 2 * (3 * LATER_PASS + 100));
     ASSERT_TRUE(SetPassCount(module_, 0) && StartRendering(module_));  // for ever again
-    EXPECT_EQ(Render(module_, 4 * FIRST_PASS).size(), 2 * ((4 * FIRST_PASS + BLOCK - 1) / BLOCK) * BLOCK);
+    EXPECT_EQ(Render(4 * FIRST_PASS).size(), 2 * ((4 * FIRST_PASS + BLOCK - 1) / BLOCK) * BLOCK);
     EXPECT_FALSE(SetPassCount(module_, -1));
 }
 
-TEST(SongInformation, AsTheFileHasIt) {
+// What --info prints is checked below; here Amiga periods, the refusals and
+// the cap of the duration.
+TEST(SongInformation, AmigaRefusalsAndTheDurationsCap) {
     xm::SongSpec spec = ControlSong();
-    spec.flags = 0;  // Amiga periods
+    spec.flags = 0;
     Module* module = xm::Load(spec);
-    ASSERT_NE(module, nullptr);
-    EXPECT_STREQ(GetSongTitle(module), "vinto test");
-    EXPECT_EQ(GetChannelCount(module), 4);
-    EXPECT_EQ(GetSongLength(module), 2);
-    EXPECT_EQ(GetPatternCount(module), 2);
-    EXPECT_EQ(GetInstrumentCount(module), 2);
-    EXPECT_STREQ(GetInstrumentName(module, 1), "instrument");
-    EXPECT_EQ(GetInstrumentName(module, 2), nullptr);
     EXPECT_FALSE(UsesLinearFrequencies(module));
-    EXPECT_STREQ(GetSongTitle(nullptr), "");
-    EXPECT_EQ(GetSongDurationFrames(nullptr), 0u);
+    EXPECT_TRUE(GetInstrumentName(module, 2) == nullptr && GetInstrumentName(module, -1) == nullptr);
+    EXPECT_TRUE(*GetSongTitle(nullptr) == 0 && GetSongDurationFrames(nullptr) == 0 && !UsesLinearFrequencies(nullptr));
     FreeModule(module);
     // 256 rows at speed 31 and 32 BPM (3445 frames a tick): 27339520 frames an order.
     xm::SongSpec slow = xm::SimpleSong(1, 256);
@@ -220,5 +222,63 @@ TEST(SongInformation, AsTheFileHasIt) {
         FreeModule(module);
     }
 }
+
+#ifdef VINTO_RENDER_TOOL
+// vinto-render's controls, against the same song rendered plainly (its frames
+// worked out above). Each case: arguments, exit status, frames written and
+// where in the plain rendering they begin; for --info the lines printed.
+TEST(ControlsTool, FlagsFollowTheLibrary) {
+    char dir_name[] = "/tmp/vinto-controls-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_name), nullptr);
+    const std::string dir = dir_name;
+    const auto write = [&](const std::string& name, const xm::SongSpec& song) {
+        const std::vector<uint8_t> bytes = xm::Build(song);
+        FILE* file = fopen((dir + "/" + name).c_str(), "wb");
+        fwrite(bytes.data(), 1, bytes.size(), file);
+        fclose(file);
+    };
+    const auto run = [&](const std::string& song, const std::string& args, std::vector<int16_t>& frames) {
+        const std::string output = args == "--info" ? "" : " " + dir + "/out.raw";
+        const int status = system((std::string(VINTO_RENDER_TOOL) + " " + args + " " + dir + "/" + song + output +
+                                   " >" + dir + "/info.txt 2>/dev/null").c_str());
+        const std::string bytes = ReadFile(dir + "/out.raw");
+        frames.assign(bytes.size() / 2, 0);
+        memcpy(frames.data(), bytes.data(), bytes.size() & ~size_t(1));  // little-endian host
+        remove((dir + "/out.raw").c_str());
+        return WEXITSTATUS(status);
+    };
+    write("song.xm", ControlSong());
+    write("without.xm", ControlSong(true));
+    std::vector<int16_t> plain, without, got;
+    ASSERT_EQ(run("song.xm", "", plain), 0);
+    ASSERT_EQ(run("without.xm", "", without), 0);
+    ASSERT_EQ(plain.size(), 2 * FIRST_PASS);
+    const struct { const char* args; int status; uint64_t frames, from; const std::vector<int16_t>* source; } cases[] = {
+        {"--loops 2", 0, FIRST_PASS + LATER_PASS, 0, nullptr},  // the first pass as plain, then more
+        {"--start 1.5", 0, FIRST_PASS - 66150, 66150, &plain},
+        {"--start 0:02", 0, FIRST_PASS - 88200, 88200, &plain},
+        {"--start-order 1:4", 0, FIRST_PASS - 36 * ROW, 36 * ROW, &plain},
+        {"--mute 2", 0, FIRST_PASS, 0, &without},
+        {"--volume 1", 0, FIRST_PASS, 0, &plain},
+        {"--loops 0", 2, 0, 0, nullptr}, {"--mute 0", 2, 0, 0, nullptr}, {"--mute 5", 1, 0, 0, nullptr},
+        {"--volume 1.5", 2, 0, 0, nullptr}, {"--start x", 2, 0, 0, nullptr}, {"--start-order 5", 1, 0, 0, nullptr},
+        {"--start 1 --start-order 0", 2, 0, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        ASSERT_EQ(run("song.xm", c.args, got), c.status);
+        EXPECT_EQ(got.size(), 2 * c.frames);
+        if (c.frames) {
+            EXPECT_TRUE(SameFrom(c.source ? *c.source : got, c.from, c.source ? got : plain));
+        }
+    }
+    ASSERT_EQ(run("song.xm", "--info", got), 0);
+    EXPECT_EQ(ReadFile(dir + "/info.txt"), "title        vinto test\nchannels     4\norders       2\npatterns     2\ninstruments  2\n"
+                    "frequencies  linear\nduration     0:02.880 (127008 frames)\ninstrument   1  instrument\n"
+                    "instrument   2  instrument\n");
+    remove((dir + "/song.xm").c_str()), remove((dir + "/without.xm").c_str()), remove((dir + "/info.txt").c_str());
+    rmdir(dir.c_str());
+}
+#endif
 
 }  // namespace

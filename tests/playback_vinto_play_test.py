@@ -18,8 +18,7 @@ import tempfile
 import termios
 import time
 
-DISPLAY = re.compile(rb"(\d+)/(\d+)  .*?\n.*?volume (\d+)%.*?\n\[[= ]{30}\]  (\d+):(\d\d) / [-:\d]+  order (\d+)/",
-                     re.S)
+DISPLAY = re.compile(rb"(\d+)/(\d+)  .*?\n.*?volume (\d+)%.*?\n\[[= ]{30}\]  \d+:(\d\d) / [-:\d]+  order (\d+)/", re.S)
 ESCAPES = re.compile(rb"\x1b\[[0-9;]*[A-Za-z]|\r")
 
 
@@ -62,10 +61,9 @@ class Player:
                     return
 
     def display(self):
-        """The last display drawn: (file index, files, volume, seconds heard, order)."""
-        matches = DISPLAY.findall(self.output)
-        return tuple(int(x) for x in (matches[-1][:3] + (str(int(matches[-1][3]) * 60 + int(matches[-1][4])),
-                                                          matches[-1][5]))) if matches else None
+        """The last display drawn: (file number, files, volume, seconds heard, order), or None."""
+        found = DISPLAY.findall(self.output)
+        return tuple(int(x) for x in found[-1]) if found else None
 
     def until(self, what, test, seconds=10):
         deadline = time.monotonic() + seconds

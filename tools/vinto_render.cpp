@@ -25,7 +25,10 @@ constexpr uint64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFull - (WAV_HEADER_BYTES - 8);
 constexpr uint64_t MAX_FRAMES = 1ull << 40;  // far beyond any sensible request; keeps sums exact
 
 const char* const USAGE =
-    "usage: vinto-render [--frames N | --seconds S] [--sync FILE.csv] INPUT.xm OUTPUT\n";
+    "usage: vinto-render [--frames N | --seconds S] [--sync FILE.csv] [--loops N]\n"
+    "         [--start TIME | --start-order N[:ROW]] [--mute LIST] [--volume V]\n"
+    "         INPUT.xm OUTPUT\n"
+    "       vinto-render --info INPUT.xm\n";
 
 const char* const HELP =
     "Renders an XM module to 16-bit stereo PCM at 44100 Hz.\n"
@@ -44,6 +47,20 @@ const char* const HELP =
     "  --sync FILE.csv write one line per rendered block after the header\n"
     "                  'block,order,row,time_ms': the block number from 0 and the\n"
     "                  order, row and song time reached at the end of the block\n"
+    "  --loops N       N passes through the song instead of one (N from 1); with\n"
+    "                  --frames or --seconds, at most N passes\n"
+    "  --start TIME    start at TIME into the song: seconds (95.5) or minutes and\n"
+    "                  seconds (1:35.5); the frames are exactly those rendering\n"
+    "                  from the start gives there\n"
+    "  --start-order N[:ROW]\n"
+    "                  start where the song first plays order N, row ROW (both\n"
+    "                  from 0, ROW 0 when left out)\n"
+    "  --mute LIST     channels not to hear, from 1: for example 1,4-6\n"
+    "  --volume V      master volume, a decimal number 0..1 (1, the default,\n"
+    "                  leaves every sample as it is)\n"
+    "  --info          print the title, channels, orders, patterns, instruments\n"
+    "                  with their names, frequency table and the duration of one\n"
+    "                  pass; render nothing\n"
     "  --help          show this text\n"
     "\n"
     "A closing line on standard error tells the frames and seconds rendered, the\n"
@@ -81,7 +98,20 @@ int32_t StdioTell(void* stream) { return int32_t(ftell(static_cast<FILE*>(stream
 
 // ---- command line -----------------------------------------------------------------
 
+// The controls asked for on the command line.
+struct Controls {
+    bool info = false;
+    int32_t loops = 0;  // passes; 0: not given
+    bool have_start = false;
+    uint64_t start_frame = 0;                 // --start
+    int32_t start_order = -1, start_row = 0;  // --start-order; order -1: not given
+    std::vector<int32_t> mute;                // channels counted from 1
+    bool have_volume = false;
+    float volume = 1.0f;
+};
+
 struct Options {
+    Controls controls;
     bool have_length = false;
     uint64_t frames = 0;  // frames wanted with --frames or --seconds
     std::string sync_path;
@@ -104,7 +134,7 @@ bool ParseFrames(const char* text, uint64_t& frames) {
 
 // ceil(S x 44100) for a decimal S, exact for any number of digits: the digits
 // of S are multiplied by 44100 by hand; what falls behind the point rounds up.
-bool ParseSeconds(const char* text, uint64_t& frames) {
+bool ParseSeconds(const char* text, uint64_t& frames, bool allow_zero = false) {
     std::vector<uint32_t> digits;  // all digits of S, most significant first
     size_t fraction_digits = 0;
     bool point = false;
@@ -137,7 +167,7 @@ bool ParseSeconds(const char* text, uint64_t& frames) {
             break;
         }
     }
-    if (value == 0 || value > MAX_FRAMES) return false;
+    if ((value == 0 && !allow_zero) || value > MAX_FRAMES) return false;
     frames = value;
     return true;
 }
@@ -157,6 +187,173 @@ int UsageError(const char* message, const char* argument) {
     fprintf(stderr, "vinto-render: %s%s%s\n%s", message, argument ? ": " : "",
             argument ? argument : "", USAGE);
     return 2;
+}
+
+// ---- controls on the command line ---------------------------------------------
+
+// A whole number 0..limit, digits only.
+bool ParseWhole(const char* text, int64_t limit, int64_t& value) {
+    value = 0;
+    if (!*text) return false;
+    for (const char* p = text; *p; p++) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + (*p - '0');
+        if (value > limit) return false;
+    }
+    return true;
+}
+
+// Seconds, or minutes and seconds M:SS[.fraction], as frames (rounded up).
+bool ParseStartTime(const char* text, uint64_t& frames) {
+    const char* colon = strchr(text, ':');
+    int64_t minutes = 0;
+    if (colon) {
+        if (!ParseWhole(std::string(text, colon).c_str(), 100000, minutes)) return false;
+        text = colon + 1;
+    }
+    if (!ParseSeconds(text, frames, true)) return false;
+    frames += uint64_t(minutes) * 60 * MIX_RATE;
+    return frames <= MAX_FRAMES;
+}
+
+// N or N:ROW, both from 0.
+bool ParseOrderRow(const char* text, int32_t& order, int32_t& row) {
+    const char* colon = strchr(text, ':');
+    int64_t o = 0, r = 0;
+    if (!ParseWhole(colon ? std::string(text, colon).c_str() : text, 255, o)) return false;
+    if (colon && !ParseWhole(colon + 1, 255, r)) return false;
+    order = int32_t(o);
+    row = int32_t(r);
+    return true;
+}
+
+// Channels from 1, single or as ranges: 1,4-6.
+bool ParseChannels(const char* text, std::vector<int32_t>& channels) {
+    std::string list = text;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        const std::string item = list.substr(start, end - start);
+        const size_t dash = item.find('-');
+        int64_t first = 0, last = 0;
+        if (!ParseWhole(item.substr(0, dash).c_str(), 32, first) ||
+            !ParseWhole(dash == std::string::npos ? item.c_str() : item.substr(dash + 1).c_str(), 32, last) ||
+            first < 1 || last < first)
+            return false;
+        for (int64_t c = first; c <= last; c++) channels.push_back(int32_t(c));
+        start = end + 1;
+    }
+    return true;
+}
+
+// A decimal number 0..1.
+bool ParseVolume(const char* text, float& volume) {
+    uint64_t scaled;  // volume x 44100, exactly as the seconds are read
+    if (!ParseSeconds(text, scaled, true) || scaled > MIX_RATE) return false;
+    volume = float(strtod(text, nullptr));
+    return true;
+}
+
+// Reads the control option argv[i] and its value into controls: 0 when
+// argv[i] is none, 1 when read (i moved past the value), 2 for a usage error
+// (reported).
+int ParseControl(int argc, char** argv, int& i, Controls& controls) {
+    const char* arg = argv[i];
+    if (!strcmp(arg, "--info")) {
+        controls.info = true;
+        return 1;
+    }
+    static const char* const WITH_VALUE[] = {"--loops", "--start", "--start-order", "--mute", "--volume"};
+    bool known = false;
+    for (const char* name : WITH_VALUE) known = known || !strcmp(arg, name);
+    if (!known) return 0;
+    if (i + 1 >= argc) return UsageError("missing value after", arg);
+    const char* value = argv[++i];
+    int64_t loops = 0;
+    bool ok;
+    if (!strcmp(arg, "--loops")) {
+        ok = ParseWhole(value, 1000000, loops) && loops >= 1;
+        controls.loops = int32_t(loops);
+    } else if (!strcmp(arg, "--start")) {
+        ok = !controls.have_start && controls.start_order < 0 && ParseStartTime(value, controls.start_frame);
+        controls.have_start = true;
+    } else if (!strcmp(arg, "--start-order")) {
+        ok = !controls.have_start && controls.start_order < 0 &&
+             ParseOrderRow(value, controls.start_order, controls.start_row);
+    } else if (!strcmp(arg, "--mute")) {
+        ok = ParseChannels(value, controls.mute);
+    } else {
+        ok = ParseVolume(value, controls.volume);
+        controls.have_volume = true;
+    }
+    if (!ok) {
+        fprintf(stderr, "vinto-render: %s: not a valid value for %s (at most one start)\n%s", value, arg, USAGE);
+        return 2;
+    }
+    return 1;
+}
+
+// The controls on the started rendering; false with error set when the song
+// cannot follow them.
+bool ApplyControls(Module* module, const Options& options, std::string& error) {
+    const Controls& controls = options.controls;
+    // Once through unless a length or a number of passes says otherwise.
+    SetPassCount(module, controls.loops ? controls.loops : options.have_length ? 0 : 1);
+    for (int32_t channel : controls.mute) {
+        if (!SetChannelMuted(module, channel - 1, true)) {
+            error = "no channel " + std::to_string(channel) + " (the song has " +
+                    std::to_string(GetChannelCount(module)) + ")";
+            return false;
+        }
+    }
+    if (controls.have_volume) SetMasterVolume(module, controls.volume);
+    if (controls.have_start) SeekToFrame(module, controls.start_frame);
+    if (controls.start_order >= 0 && !SeekToOrder(module, controls.start_order, controls.start_row)) {
+        error = "order " + std::to_string(controls.start_order) + " row " + std::to_string(controls.start_row) +
+                " is never played";
+        return false;
+    }
+    return true;
+}
+
+// --info: what the song is, without rendering it.
+void PrintInfo(Module* module) {
+    const uint64_t frames = GetSongDurationFrames(module);
+    const uint32_t ms = GetSongDurationMs(module);
+    printf("title        %s\n", GetSongTitle(module));
+    printf("channels     %d\norders       %d\npatterns     %d\ninstruments  %d\n", GetChannelCount(module),
+           GetSongLength(module), GetPatternCount(module), GetInstrumentCount(module));
+    printf("frequencies  %s\n", UsesLinearFrequencies(module) ? "linear" : "Amiga");
+    if (frames) {
+        printf("duration     %u:%02u.%03u (%llu frames)\n", ms / 60000, ms / 1000 % 60, ms % 1000,
+               (unsigned long long)frames);
+    } else {
+        printf("duration     no end within 30 minutes\n");
+    }
+    for (int32_t i = 0; i < GetInstrumentCount(module); i++) printf("instrument %3d  %s\n", i + 1, GetInstrumentName(module, i));
+}
+
+// Loads INPUT and says why when it cannot (then null).
+Module* LoadInput(const std::string& input) {
+    SetFileIo(StdioOpen, StdioClose, StdioRead, StdioSeek, StdioTell);
+    last_open_errno = 0;
+    Module* module = LoadModule(input.c_str(), nullptr);
+    if (!module) {
+        std::string reason = GetLoadError();
+        if (reason.empty()) reason = "cannot load it";
+        if (last_open_errno) reason += std::string(" (") + strerror(last_open_errno) + ")";
+        fprintf(stderr, "vinto-render: %s: %s\n", input.c_str(), reason.c_str());
+    }
+    return module;
+}
+
+int Info(const char* input) {
+    Module* module = LoadInput(input);
+    if (!module) return 1;
+    PrintInfo(module);
+    FreeModule(module);
+    return 0;
 }
 
 // ---- output files: written beside the target and renamed into place ---------
@@ -279,6 +476,10 @@ int main(int argc, char** argv) {
             fputs(HELP, stdout);
             return 0;
         }
+        if (const int control = ParseControl(argc, argv, i, options.controls)) {
+            if (control == 2) return 2;
+            continue;
+        }
         if (!strcmp(arg, "--frames") || !strcmp(arg, "--seconds") || !strcmp(arg, "--sync")) {
             if (i + 1 >= argc) return UsageError("missing value after", arg);
             const char* value = argv[++i];
@@ -308,6 +509,10 @@ int main(int argc, char** argv) {
         }
         if (arg[0] == '-' && arg[1] != '\0') return UsageError("unknown option", arg);
         positional.push_back(arg);
+    }
+    if (options.controls.info) {
+        if (positional.size() != 1) return UsageError("--info takes INPUT.xm alone", nullptr);
+        return Info(positional[0]);
     }
     if (positional.size() != 2) return UsageError("expected INPUT.xm and OUTPUT", nullptr);
     options.input = positional[0];
@@ -340,6 +545,7 @@ int main(int argc, char** argv) {
                     sync, module);
 
     std::string error;
+    if (!ApplyControls(module, options, error)) return Fail(options.input + ": " + error, pcm, sync, module);
     if (to_stdout) {
         pcm.file = stdout;
     } else if (!CreateBeside(pcm, options.output, error)) {
@@ -363,24 +569,20 @@ int main(int argc, char** argv) {
     bool capped = false;
     const auto started = std::chrono::steady_clock::now();
     for (;;) {
-        if (options.have_length && block >= blocks_wanted) break;
+        if (options.have_length && written >= options.frames) break;
         int32_t count = RenderNextBlock(frames.data(), block_frames);
-        if (count <= 0)
+        if (count <= 0) {
+            if (HasSongEnded(module)) break;  // the last pass (or the song from --start) has ended
             return Fail(options.input + ": rendering stopped unexpectedly", pcm, sync, module);
+        }
         bool last = false;
         if (!options.have_length) {
-            // Once through: stop at the frame where the song first wraps back,
-            // or at the cap when it never does.
-            if (GetSongLoops(module) > 0) {
-                int32_t end = GetSongLoopFrame(module);
-                if (end >= 0 && end < count) count = end;
-                last = true;
-            }
+            // At most 30 minutes of a song that does not end sooner.
             const uint64_t room = ONCE_THROUGH_CAP_FRAMES - written;
-            if (uint64_t(count) > room || (uint64_t(count) == room && !last)) {
+            if (uint64_t(count) >= room) {
+                capped = uint64_t(count) > room || !HasSongEnded(module);
                 count = int32_t(room);
                 last = true;
-                capped = true;
             }
         }
         if (count > 0) {

@@ -75,8 +75,14 @@ void RefillRing(int32_t playing) {
 // device move on meanwhile, the song moves on with it.
 void RerenderAhead(Module& module) {
     int32_t playing = PlayingBlock();
-    const uint64_t start = output.spans[FirstRewritten(playing)].start;  // a block start: nothing before it is left out
-    PlaceSong(module, start);
+    uint64_t start = output.spans[FirstRewritten(playing)].start;
+    // Only a block after the song's end starts inside a song block (at the
+    // end): the song goes on from the next block start, if at all, rather
+    // than play the end's block again.
+    if (PlaceSong(module, start) > 0) {
+        AdvanceSongBlocks(1);
+        start = output.song_frame;
+    }
     const int32_t now = PlayingBlock();
     const uint64_t later = output.spans[FirstRewritten(now)].start;
     if (now != playing && later >= start) {

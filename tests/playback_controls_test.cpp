@@ -111,10 +111,13 @@ TEST_F(PlaybackControls, OnePassPlaysOutAndFallsSilent) {
         EXPECT_EQ(HasSongEnded(module_), c.ended) << c.block;
         EXPECT_EQ(GetPlayPosition(module_), c.position) << c.block;
     }
-    // For ever: the song goes on three blocks after ring block 20, from the start of the block where it ended.
+    // Muted after the end it stays silent; for ever, the song goes on three
+    // blocks after ring block 20, from the start of the block after its end.
+    ASSERT_TRUE(SetChannelMuted(module_, 0, true));
+    EXPECT_TRUE(std::all_of(static_cast<const int16_t*>(output.ring), ring_end, [](int16_t v) { return v == 0; }));
     ASSERT_TRUE(SetPassCount(module_, 0) && HeardAt(123, 10));
     EXPECT_FALSE(HasSongEnded(module_));
-    EXPECT_EQ(GetPlayPosition(module_), 86 * BLOCK + 10);
+    EXPECT_EQ(GetPlayPosition(module_), 87 * BLOCK + 10);
 }
 
 }  // namespace

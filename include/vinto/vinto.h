@@ -25,7 +25,8 @@ extern "C" {
 /* A loaded song; its layout is internal to the engine. */
 typedef struct Module Module;
 
-/* File callbacks through which the loader reads a module. */
+/* File callbacks through which the loader reads a module, called on the
+ * thread that loads. */
 typedef void* (*FileOpenCallback)(const char* name);            /* NULL on failure */
 typedef void (*FileCloseCallback)(void* stream);
 typedef uint32_t (*FileReadCallback)(uint8_t* buffer, uint32_t size, void* stream); /* bytes copied */
@@ -38,7 +39,8 @@ void SetFileIo(FileOpenCallback open, FileCloseCallback close, FileReadCallback 
                FileSeekCallback seek, FileTellCallback tell);
 
 /* Optional supplier of sample data during loading: fills buffer (zeroed, 2 x length + 16 bytes)
- * with byte_count bytes of plain signed PCM of the given width (8 or 16, little-endian). */
+ * with byte_count bytes of plain signed PCM of the given width (8 or 16, little-endian).
+ * Called on the thread that loads. */
 typedef void (*SampleLoader)(uint8_t* buffer, uint32_t byte_count, uint32_t bits,
                              int32_t instrument_index, uint32_t sample_index);
 
@@ -53,7 +55,8 @@ Module* LoadModule(const char* name, SampleLoader sample_loader);
 #define VINTO_MODE_EXACT 0
 #define VINTO_MODE_COMPLETE 1
 
-/* LoadModule with a replay mode; NULL also for a mode this build does not have. */
+/* LoadModule with a replay mode; NULL also for a mode this build does not have.
+ * Controlling thread; another module may play meanwhile. */
 Module* LoadModuleInMode(const char* name, SampleLoader sample_loader, int32_t mode);
 
 /* The replay mode a module was loaded in; -1 for NULL. Any thread. */
@@ -143,7 +146,7 @@ const char* GetInstrumentName(const Module* module, int32_t instrument);
 bool UsesLinearFrequencies(const Module* module);
 /* One pass through the song, from its start to where it wraps back (as
  * RenderNextBlock ends with SetPassCount 1), found by running the sequencer
- * alone on a copy: exact to the frame, well under 10 ms for long songs. 0 when
+ * alone on a copy: exact to the frame, a few milliseconds for long songs. 0 when
  * no pass ends within 30 minutes of song (or 2^20 ticks). The milliseconds
  * are whole ones of the frames, rounded down. */
 uint64_t GetSongDurationFrames(const Module* module);

@@ -22,6 +22,8 @@ constexpr uint8_t ENVELOPE_ON = 1;
 constexpr uint8_t ENVELOPE_SUSTAIN = 2;
 constexpr uint8_t ENVELOPE_LOOP = 4;
 constexpr uint16_t MODULE_LINEAR_FREQUENCY = 1;
+constexpr uint32_t SONG_TITLE_SIZE = 20;       // bytes of the song name in the file
+constexpr uint32_t INSTRUMENT_NAME_BYTES = 22;  // bytes of an instrument name in the file
 
 struct PatternCell {
     uint8_t note;        // 0 none, 1..96 semitones (1 lowest), KEY_OFF_NOTE; others as the file gives them
@@ -76,6 +78,7 @@ struct Instrument {
     uint8_t vibrato_depth;  // 0..15, period units at full amplitude
     uint8_t vibrato_rate;   // phase step per tick, 256 a full cycle
     uint16_t fadeout;       // subtracted per tick from fade_volume after key-off; twice the file's value
+    char name[INSTRUMENT_NAME_BYTES + 1];  // as in the file up to a zero byte, trailing spaces dropped
 };
 
 struct Channel;          // the exact replay's per-channel record
@@ -126,6 +129,12 @@ struct Module {
     SampleLoader sample_loader;            // null: sample data comes from the file
     int32_t mode;                          // VINTO_MODE_EXACT or VINTO_MODE_COMPLETE, chosen at load time
     uint8_t from_memory;                   // 1: loaded by LoadModuleFromMemory, needing no file callbacks
+    char title[vinto::SONG_TITLE_SIZE + 1];  // song name as in the file up to a zero byte, trailing spaces dropped
+    // Controls the host sets; the playback or rendering of this module follows them.
+    uint32_t muted_channels;  // bit i: channel i is advanced but not heard
+    int32_t pass_limit;       // passes through the song to play, then silence; 0: for ever
+    float master_volume;      // output gain 0..1, applied when volume_scaled is 1
+    uint8_t volume_scaled;    // 0: full volume, the mix converted unscaled
 };
 
 namespace vinto {

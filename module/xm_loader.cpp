@@ -33,7 +33,6 @@ constexpr uint16_t XM_VERSION_SHORT_ROWS = 0x0102;    // pattern rows in one byt
 constexpr uint16_t XM_VERSION_PATTERNS_LAST = 0x0103;  // like 0x0102, instruments before patterns
 constexpr uint32_t INSTRUMENT_HEADER_BYTES = 263;  // what FastTracker 2 writes; the fields end at 241
 constexpr uint32_t SAMPLE_HEADER_SIZE = 40;
-constexpr int32_t NAME_AND_TYPE_SIZE = 23;      // instrument name and type: skipped
 constexpr int32_t SAMPLE_NAME_SIZE = 23;        // reserved byte and sample name: skipped
 constexpr uint32_t ENVELOPE_BYTES = FILE_ENVELOPE_POINTS * 4;
 constexpr uint32_t ENVELOPE_BLOCK_SIZE = 16;   // point counts .. fadeout
@@ -207,12 +206,25 @@ bool Reserve(XmReader& reader, uint64_t bytes) {
 
 // ---- module header ----------------------------------------------------------------
 
+// A name field as text: up to the first zero byte, trailing spaces dropped
+// (trackers pad with either); out has room for size + 1 bytes.
+void KeepName(char* out, const uint8_t* bytes, uint32_t size) {
+    uint32_t length = 0;
+    while (length < size && bytes[length]) length++;
+    while (length > 0 && bytes[length - 1] == ' ') length--;
+    memcpy(out, bytes, length);
+    out[length] = 0;
+}
+
 bool ReadIdentification(XmReader& reader) {
     uint8_t text[XM_IDENTIFICATION_SIZE];
     FileSeek(reader.file, 0, SEEK_FROM_START);
     if (ReadBlock(reader, text, XM_IDENTIFICATION_SIZE) < XM_IDENTIFICATION_SIZE) return Refuse("not an XM module");
     for (uint32_t k = 0; k < XM_IDENTIFICATION_SIZE; k++)
         if (text[k] != uint8_t(XM_IDENTIFICATION[k])) return Refuse("not an XM module");
+    uint8_t title[SONG_TITLE_SIZE];
+    ReadBlock(reader, title, SONG_TITLE_SIZE);  // right behind the identification
+    KeepName(reader.module->title, title, SONG_TITLE_SIZE);
     return true;
 }
 
@@ -543,7 +555,10 @@ bool ReadInstrument(XmReader& reader, int32_t index) {
     Instrument& instrument = reader.module->instruments[index];
     int64_t start = FileTell(reader.file);
     uint32_t header_size = Read32(reader);
-    FileSeek(reader.file, NAME_AND_TYPE_SIZE, SEEK_FROM_CURRENT);
+    uint8_t name[INSTRUMENT_NAME_BYTES];
+    ReadBlock(reader, name, INSTRUMENT_NAME_BYTES);
+    KeepName(instrument.name, name, INSTRUMENT_NAME_BYTES);
+    FileSeek(reader.file, 1, SEEK_FROM_CURRENT);  // the type byte
     uint32_t sample_count = Read16(reader);
     if (sample_count > uint32_t(MAX_INSTRUMENT_SAMPLES))
         return Refuse("too many samples in an instrument (", sample_count, ", at most 16)");
@@ -583,6 +598,7 @@ bool ReadInstrumentInLayout(XmReader& reader, int32_t index) {
     uint32_t header_size = Read32(reader);
     uint32_t stated = header_size < INSTRUMENT_HEADER_BYTES ? header_size : INSTRUMENT_HEADER_BYTES;
     if (stated > 4) ReadBlock(reader, header + 4, stated - 4);
+    KeepName(instrument.name, header + 4, INSTRUMENT_NAME_BYTES);
     uint32_t sample_count = Get16(header + 27);
     uint32_t sample_header_size = Get32(header + 29);
     // A sample header shorter than its fields cannot be right: such sizes come from damaged files.
@@ -704,40 +720,28 @@ bool ParseXm(Module* module, FileHandle* handle) {
 
 namespace {
 
-// Where a load reads from: a file by name through the callbacks, or bytes in memory.
-struct LoadSource {
-    const char* name;  // the file's name, unless from_memory
-    const void* data;  // from_memory: the bytes, read during the load only
-    uint32_t size;     // from_memory: bytes at data
-    bool from_memory;
-};
-
-// The one load path of every public load.
-Module* LoadFrom(const LoadSource& source, SampleLoader sample_loader, int32_t mode) {
+// The start of every public load: no error or warning yet; false (refused)
+// for a mode the build does not have.
+bool BeginLoad(int32_t mode) {
     SetLoadError("");
     load_warning[0] = 0;
-    if (!FindReplayMode(mode)) {
-        Refuse("unknown replay mode");
-        return nullptr;
-    }
-    if (source.from_memory ? !source.data : !FileIoInstalled()) {
-        Refuse(source.from_memory ? "no data" : "no file callbacks installed");
-        return nullptr;
-    }
+    if (FindReplayMode(mode)) return true;
+    Refuse("unknown replay mode");
+    return false;
+}
+
+// Reads a module from the opened file, which it closes. Each public load opens
+// its own kind of file, so a program that never loads from memory links none of it.
+Module* LoadFrom(FileHandle* file, SampleLoader sample_loader, int32_t mode, bool from_memory) {
     Module* module = static_cast<Module*>(calloc(1, sizeof(Module)));
     if (!module) {
+        FileClose(file);
         OutOfMemory();
-        return nullptr;
-    }
-    FileHandle* file = source.from_memory ? FileOpenMemory(source.data, source.size) : FileOpen(source.name);
-    if (!file) {
-        free(module);
-        source.from_memory ? OutOfMemory() : Refuse("cannot open the file");
         return nullptr;
     }
     module->sample_loader = sample_loader;
     module->mode = mode;
-    module->from_memory = source.from_memory;
+    module->from_memory = from_memory;
     bool parsed = ParseXm(module, file);
     FileClose(file);
     if (!parsed) {
@@ -764,11 +768,31 @@ Module* VintoLoadModule(const char* name, SampleLoader sample_loader) {
 }
 
 Module* LoadModuleInMode(const char* name, SampleLoader sample_loader, int32_t mode) {
-    return LoadFrom(LoadSource{name, nullptr, 0, false}, sample_loader, mode);
+    if (!BeginLoad(mode)) return nullptr;
+    if (!FileIoInstalled()) {
+        Refuse("no file callbacks installed");
+        return nullptr;
+    }
+    FileHandle* file = FileOpen(name);
+    if (!file) {
+        Refuse("cannot open the file");
+        return nullptr;
+    }
+    return LoadFrom(file, sample_loader, mode, false);
 }
 
 Module* LoadModuleFromMemory(const void* data, uint32_t size, int32_t mode) {
-    return LoadFrom(LoadSource{nullptr, data, size, true}, nullptr, mode);
+    if (!BeginLoad(mode)) return nullptr;
+    if (!data) {
+        Refuse("no data");
+        return nullptr;
+    }
+    FileHandle* file = FileOpenMemory(data, size);
+    if (!file) {
+        OutOfMemory();
+        return nullptr;
+    }
+    return LoadFrom(file, nullptr, mode, true);
 }
 
 bool VintoFreeModule(Module* module) {

@@ -27,6 +27,8 @@ constexpr WORD OUTPUT_CHANNELS = 2;
 constexpr WORD OUTPUT_BITS = 16;
 constexpr uint32_t FRAME_BYTES = 4;    // 16-bit left and right
 
+constexpr DWORD HOLD_POLL_MS = 1;      // between two looks at the hold, either side
+
 HWAVEOUT device = nullptr;       // the open output; null when none
 WAVEHDR wave_header = {};        // the whole ring as one looping buffer; lpData null when stopped
 HANDLE output_thread = nullptr;  // null when no output thread runs
@@ -37,34 +39,49 @@ const char* start_failure = "";
 MMRESULT device_refusal = MMSYSERR_NOERROR;
 char playback_error[160] = "";
 
+// The device counts bytes in 32 bits, which wrap after 4294967296 bytes
+// (6 h 46 min); that is no whole number of rings, so the block derived from
+// the raw count would jump there. The count is carried on in 64 bits. Both
+// belong to the output thread, or to a control while it holds the thread.
+uint32_t last_count = 0;
+uint64_t played_bytes = 0;
+
+// Asks the device where it plays: the block and the frame within it. A failed
+// query, or a device that answers in another unit, gives no position.
+bool QueryPlayPosition(HWAVEOUT playing_device, int32_t& block, int32_t& offset) {
+    MMTIME position = {};
+    position.wType = TIME_BYTES;
+    if (waveOutGetPosition(playing_device, &position, sizeof(position)) != MMSYSERR_NOERROR ||
+        position.wType != TIME_BYTES)
+        return false;
+    played_bytes += uint32_t(position.u.cb - last_count);
+    last_count = position.u.cb;
+    const int32_t frame_in_ring = int32_t((played_bytes / FRAME_BYTES) % uint64_t(output.ring_frames));
+    block = frame_in_ring / output.block_frames;
+    offset = frame_in_ring - block * output.block_frames;
+    return true;
+}
+
 // The output thread's body. It lives only here and runs nothing but the device
 // position query, RenderBlock (song, replay and mixer code, none of which ever
 // stops playback) and Sleep: StopPlayback cannot be reached from it.
 DWORD WINAPI OutputThreadProc(void*) {
     output.thread_finished = 0;
     const int32_t block_count = output.ring_frames / output.block_frames;
-    const uint64_t ring_frames = uint64_t(output.ring_frames);
-    const int32_t block_frames = output.block_frames;
     HWAVEOUT playing_device = device;
-
-    // The device counts bytes in 32 bits, which wrap after 4294967296 bytes
-    // (6 h 46 min); that is no whole number of rings, so the block derived from
-    // the raw count would jump there. The count is carried on in 64 bits.
-    uint32_t last_count = 0;
-    uint64_t played_bytes = 0;
+    last_count = 0;
+    played_bytes = 0;
 
     while (!output.stop_requested) {
-        MMTIME position = {};
-        position.wType = TIME_BYTES;
-        // A failed query, or a device that answers in another unit, gives no
-        // position: nothing is rendered in this cycle.
-        if (waveOutGetPosition(playing_device, &position, sizeof(position)) == MMSYSERR_NOERROR &&
-            position.wType == TIME_BYTES) {
-            played_bytes += uint32_t(position.u.cb - last_count);
-            last_count = position.u.cb;
-            const int32_t frame_in_ring = int32_t((played_bytes / FRAME_BYTES) % ring_frames);
-            const int32_t playing_block = frame_in_ring / block_frames;
-
+        // A control owns the playback state until it lets the thread go on.
+        if (output.hold == HOLD_REQUESTED) {
+            output.hold = HOLDING;
+            while (output.hold == HOLDING && !output.stop_requested) Sleep(HOLD_POLL_MS);
+            continue;
+        }
+        int32_t playing_block, offset;
+        // Without a position nothing is rendered in this cycle.
+        if (QueryPlayPosition(playing_device, playing_block, offset)) {
             // Every block from next_block up to, not including, the one being
             // played, in ring order.
             while (output.next_block != playing_block) {
@@ -76,6 +93,7 @@ DWORD WINAPI OutputThreadProc(void*) {
                 RenderBlock();
                 output.rendering = 0;
             }
+            SetHeard(playing_block, offset);
         }
         Sleep(THREAD_PAUSE_MS);
     }
@@ -85,7 +103,7 @@ DWORD WINAPI OutputThreadProc(void*) {
 }
 
 // Ends the output thread, then has the device let go of the ring and closes it.
-// StopOutput calls this through output.stop_live before the buffers go.
+// StopOutput calls this through output.live before the buffers go.
 void StopLive() {
     output.stop_requested = 1;
     // No block is half rendered once this ends...
@@ -112,7 +130,30 @@ bool AbandonStart(const char* reason) {
     return false;
 }
 
+bool OutputThreadRuns() { return output_thread != nullptr; }
+
+void HoldOutputThread() {
+    if (!output_thread) return;
+    output.hold = HOLD_REQUESTED;
+    while (output.hold != HOLDING && !output.thread_finished) Sleep(HOLD_POLL_MS);
+}
+
+void ReleaseOutputThread() { output.hold = HOLD_NONE; }
+
+bool DevicePlayPosition(int32_t& block, int32_t& offset) {
+    return device && output_thread && QueryPlayPosition(device, block, offset);
+}
+
+bool PauseDevice(bool pause) {
+    if (!device) return false;
+    return (pause ? waveOutPause(device) : waveOutRestart(device)) == MMSYSERR_NOERROR;
+}
+
+constexpr LivePlayback LIVE_PLAYBACK = {StopLive, OutputThreadRuns, HoldOutputThread, ReleaseOutputThread,
+                                        DevicePlayPosition, PauseDevice};
+
 }  // namespace
+
 }  // namespace vinto
 
 using namespace vinto;
@@ -124,7 +165,7 @@ bool StartPlayback(Module* module) {
         start_failure = "no module";
         return false;
     }
-    output.stop_live = StopLive;
+    output.live = &LIVE_PLAYBACK;
     StopOutput();
     if (!module->from_memory && !FileIoInstalled()) return AbandonStart("no file callbacks installed");
 
@@ -163,6 +204,7 @@ bool StartPlayback(Module* module) {
 
     waveOutWrite(device, &wave_header, sizeof(wave_header));
     output.stop_requested = 0;
+    output.hold = HOLD_NONE;
     output.thread_finished = 0;
     output_thread = CreateThread(nullptr, 0, OutputThreadProc, nullptr, 0, nullptr);
     if (!output_thread) {

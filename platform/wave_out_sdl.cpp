@@ -184,6 +184,19 @@ MMRESULT waveOutReset(HWAVEOUT device) {
     return MMSYSERR_NOERROR;
 }
 
+// SDL stops calling back while the device is paused, so the position stands still.
+MMRESULT waveOutPause(HWAVEOUT device) {
+    if (!IsOpen(device)) return MMSYSERR_INVALHANDLE;
+    SDL_PauseAudioDevice(device->sdl_device, 1);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutRestart(HWAVEOUT device) {
+    if (!IsOpen(device)) return MMSYSERR_INVALHANDLE;
+    SDL_PauseAudioDevice(device->sdl_device, 0);
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT header_size) {
     if (!IsOpen(device)) return MMSYSERR_INVALHANDLE;
     if (!header || header_size < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;

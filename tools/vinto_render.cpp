@@ -28,7 +28,10 @@ constexpr uint64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFull - (WAV_HEADER_BYTES - 8);
 constexpr uint64_t MAX_FRAMES = 1ull << 40;  // far beyond any sensible request; keeps sums exact
 
 const char* const USAGE =
-    "usage: vinto-render [--mode exact|complete] [--frames N | --seconds S] [--sync FILE.csv] INPUT.xm OUTPUT\n"
+    "usage: vinto-render [--mode exact|complete] [--frames N | --seconds S] [--sync FILE.csv]\n"
+    "         [--loops N] [--start TIME | --start-order N[:ROW]] [--mute LIST] [--volume V]\n"
+    "         INPUT.xm OUTPUT\n"
+    "       vinto-render [--mode exact|complete] --info INPUT.xm\n"
     "       vinto-render --help | --version\n";
 
 const char* const HELP =
@@ -57,6 +60,20 @@ const char* const HELP =
     "  --sync FILE.csv write one line per rendered block after the header\n"
     "                  'block,order,row,time_ms': the block number from 0 and the\n"
     "                  order, row and song time reached at the end of the block\n"
+    "  --loops N       N passes through the song instead of one (N from 1); with\n"
+    "                  --frames or --seconds, at most N passes\n"
+    "  --start TIME    start at TIME into the song: seconds (95.5) or minutes and\n"
+    "                  seconds (1:35.5); the frames are exactly those rendering\n"
+    "                  from the start gives there\n"
+    "  --start-order N[:ROW]\n"
+    "                  start where the song first plays order N, row ROW (both\n"
+    "                  from 0, ROW 0 when left out)\n"
+    "  --mute LIST     channels not to hear, from 1: for example 1,4-6\n"
+    "  --volume V      master volume, a decimal number 0..1 (1, the default,\n"
+    "                  leaves every sample as it is)\n"
+    "  --info          print the title, channels, orders, patterns, instruments\n"
+    "                  with their names, frequency table and the duration of one\n"
+    "                  pass; render nothing\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
@@ -96,7 +113,20 @@ int32_t StdioTell(void* stream) { return int32_t(ftell(static_cast<FILE*>(stream
 
 // ---- command line -----------------------------------------------------------------
 
+// The controls asked for on the command line.
+struct Controls {
+    bool info = false;
+    int32_t loops = 0;  // passes; 0: not given
+    bool have_start = false;
+    uint64_t start_frame = 0;                 // --start
+    int32_t start_order = -1, start_row = 0;  // --start-order; order -1: not given
+    std::vector<int32_t> mute;                // channels counted from 1
+    bool have_volume = false;
+    float volume = 1.0f;
+};
+
 struct Options {
+    Controls controls;
     bool have_length = false;
     uint64_t frames = 0;  // frames wanted with --frames or --seconds
     std::string sync_path;
@@ -120,7 +150,7 @@ bool ParseFrames(const char* text, uint64_t& frames) {
 
 // ceil(S x 44100) for a decimal S, exact for any number of digits: the digits
 // of S are multiplied by 44100 by hand; what falls behind the point rounds up.
-bool ParseSeconds(const char* text, uint64_t& frames) {
+bool ParseSeconds(const char* text, uint64_t& frames, bool allow_zero = false) {
     std::vector<uint32_t> digits;  // all digits of S, most significant first
     size_t fraction_digits = 0;
     bool point = false;
@@ -153,7 +183,7 @@ bool ParseSeconds(const char* text, uint64_t& frames) {
             break;
         }
     }
-    if (value == 0 || value > MAX_FRAMES) return false;
+    if ((value == 0 && !allow_zero) || value > MAX_FRAMES) return false;
     frames = value;
     return true;
 }
@@ -173,6 +203,184 @@ int UsageError(const char* message, const char* argument) {
     fprintf(stderr, "vinto-render: %s%s%s\n%s", message, argument ? ": " : "",
             argument ? argument : "", USAGE);
     return 2;
+}
+
+// ---- controls on the command line ---------------------------------------------
+
+// A whole number 0..limit, digits only.
+bool ParseWhole(const char* text, int64_t limit, int64_t& value) {
+    value = 0;
+    if (!*text) return false;
+    for (const char* p = text; *p; p++) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + (*p - '0');
+        if (value > limit) return false;
+    }
+    return true;
+}
+
+// Seconds, or minutes and seconds M:SS[.fraction], as frames (rounded up).
+bool ParseStartTime(const char* text, uint64_t& frames) {
+    const char* colon = strchr(text, ':');
+    int64_t minutes = 0;
+    if (colon) {
+        if (!ParseWhole(std::string(text, colon).c_str(), 100000, minutes)) return false;
+        text = colon + 1;
+    }
+    if (!ParseSeconds(text, frames, true)) return false;
+    frames += uint64_t(minutes) * 60 * MIX_RATE;
+    return frames <= MAX_FRAMES;
+}
+
+// N or N:ROW, both from 0.
+bool ParseOrderRow(const char* text, int32_t& order, int32_t& row) {
+    const char* colon = strchr(text, ':');
+    int64_t o = 0, r = 0;
+    if (!ParseWhole(colon ? std::string(text, colon).c_str() : text, 255, o)) return false;
+    if (colon && !ParseWhole(colon + 1, 255, r)) return false;
+    order = int32_t(o);
+    row = int32_t(r);
+    return true;
+}
+
+// Channels from 1, single or as ranges: 1,4-6.
+bool ParseChannels(const char* text, std::vector<int32_t>& channels) {
+    std::string list = text;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        const std::string item = list.substr(start, end - start);
+        const size_t dash = item.find('-');
+        int64_t first = 0, last = 0;
+        if (!ParseWhole(item.substr(0, dash).c_str(), 32, first) ||
+            !ParseWhole(dash == std::string::npos ? item.c_str() : item.substr(dash + 1).c_str(), 32, last) ||
+            first < 1 || last < first)
+            return false;
+        for (int64_t c = first; c <= last; c++) channels.push_back(int32_t(c));
+        start = end + 1;
+    }
+    return true;
+}
+
+// A decimal number 0..1.
+bool ParseVolume(const char* text, float& volume) {
+    uint64_t scaled;  // volume x 44100, exactly as the seconds are read
+    if (!ParseSeconds(text, scaled, true) || scaled > MIX_RATE) return false;
+    volume = float(strtod(text, nullptr));
+    return true;
+}
+
+// Reads the control option argv[i] and its value into controls: 0 when
+// argv[i] is none, 1 when read (i moved past the value), 2 for a usage error
+// (reported).
+int ParseControl(int argc, char** argv, int& i, Controls& controls) {
+    const char* arg = argv[i];
+    if (!strcmp(arg, "--info")) {
+        controls.info = true;
+        return 1;
+    }
+    static const char* const WITH_VALUE[] = {"--loops", "--start", "--start-order", "--mute", "--volume"};
+    bool known = false;
+    for (const char* name : WITH_VALUE) known = known || !strcmp(arg, name);
+    if (!known) return 0;
+    if (i + 1 >= argc) return UsageError("missing value after", arg);
+    const char* value = argv[++i];
+    int64_t loops = 0;
+    bool ok;
+    if (!strcmp(arg, "--loops")) {
+        ok = ParseWhole(value, 1000000, loops) && loops >= 1;
+        controls.loops = int32_t(loops);
+    } else if (!strcmp(arg, "--start")) {
+        ok = !controls.have_start && controls.start_order < 0 && ParseStartTime(value, controls.start_frame);
+        controls.have_start = true;
+    } else if (!strcmp(arg, "--start-order")) {
+        ok = !controls.have_start && controls.start_order < 0 &&
+             ParseOrderRow(value, controls.start_order, controls.start_row);
+    } else if (!strcmp(arg, "--mute")) {
+        ok = ParseChannels(value, controls.mute);
+    } else {
+        ok = ParseVolume(value, controls.volume);
+        controls.have_volume = true;
+    }
+    if (!ok) {
+        fprintf(stderr, "vinto-render: %s: not a valid value for %s (at most one start)\n%s", value, arg, USAGE);
+        return 2;
+    }
+    return 1;
+}
+
+// Starts the offline rendering and applies the controls to it; false with
+// error set when the song cannot be rendered or cannot follow them.
+bool StartWithControls(Module* module, const Options& options, std::string& error) {
+    if (!StartRendering(module)) {
+        error = "cannot be rendered (unplayable or out of memory)";
+        return false;
+    }
+    const Controls& controls = options.controls;
+    // Once through unless a length or a number of passes says otherwise.
+    SetPassCount(module, controls.loops ? controls.loops : options.have_length ? 0 : 1);
+    for (int32_t channel : controls.mute) {
+        if (!SetChannelMuted(module, channel - 1, true)) {
+            error = "no channel " + std::to_string(channel) + " (the song has " +
+                    std::to_string(GetChannelCount(module)) + ")";
+            return false;
+        }
+    }
+    if (controls.have_volume) SetMasterVolume(module, controls.volume);
+    if (controls.have_start) SeekToFrame(module, controls.start_frame);
+    if (controls.start_order >= 0 && !SeekToOrder(module, controls.start_order, controls.start_row)) {
+        error = "order " + std::to_string(controls.start_order) + " row " + std::to_string(controls.start_row) +
+                " is never played";
+        return false;
+    }
+    return true;
+}
+
+// --info: what the song is, without rendering it.
+void PrintInfo(Module* module) {
+    const uint64_t frames = GetSongDurationFrames(module);
+    const uint32_t ms = GetSongDurationMs(module);
+    printf("title        %s\n", GetSongTitle(module));
+    printf("channels     %d\norders       %d\npatterns     %d\ninstruments  %d\n", GetChannelCount(module),
+           GetSongLength(module), GetPatternCount(module), GetInstrumentCount(module));
+    printf("frequencies  %s\n", UsesLinearFrequencies(module) ? "linear" : "Amiga");
+    if (frames) {
+        printf("duration     %u:%02u.%03u (%llu frames)\n", ms / 60000, ms / 1000 % 60, ms % 1000,
+               (unsigned long long)frames);
+    } else {
+        printf("duration     no end within 30 minutes\n");
+    }
+    for (int32_t i = 0; i < GetInstrumentCount(module); i++) printf("instrument %3d  %s\n", i + 1, GetInstrumentName(module, i));
+}
+
+// Loads INPUT in mode; null with the reason in error when it cannot. A file
+// that ends early loads, with a warning on standard error.
+Module* LoadInput(const std::string& input, int32_t mode, std::string& error) {
+    SetFileIo(StdioOpen, StdioClose, StdioRead, StdioSeek, StdioTell);
+    last_open_errno = 0;
+    Module* module = LoadModuleInMode(input.c_str(), nullptr, mode);
+    if (!module) {
+        error = GetLoadError();
+        if (error.empty()) error = "cannot load it";
+        if (last_open_errno) error += std::string(" (") + strerror(last_open_errno) + ")";
+        error = input + ": " + error;
+    } else if (*GetLoadWarning()) {
+        fprintf(stderr, "vinto-render: %s: warning: %s\n", input.c_str(), GetLoadWarning());
+    }
+    return module;
+}
+
+int Info(const char* input, int32_t mode) {
+    std::string error;
+    Module* module = LoadInput(input, mode, error);
+    if (!module) {
+        fprintf(stderr, "vinto-render: %s\n", error.c_str());
+        return 1;
+    }
+    PrintInfo(module);
+    FreeModule(module);
+    return 0;
 }
 
 // ---- output files ----------------------------------------------------------------
@@ -358,29 +566,26 @@ int Fail(const std::string& message, OutputFile& pcm, OutputFile& sync, Module* 
 using BlockWriter = std::function<bool(const int16_t* frames, int32_t count, uint64_t block)>;
 int64_t RenderSong(Module* module, const Options& options, const BlockWriter& write, bool& capped) {
     const int32_t block_frames = GetBlockFrames();
-    const uint64_t blocks_wanted = (options.frames + uint64_t(block_frames) - 1) / uint64_t(block_frames);
-    if (!StartRendering(module)) return -1;
+    std::string error;
+    if (!StartWithControls(module, options, error)) return -1;
     std::vector<int16_t> frames(size_t(block_frames) * 2);
     uint64_t written = 0;
     capped = false;
     for (uint64_t block = 0;; block++) {
-        if (options.have_length && block >= blocks_wanted) break;
+        if (options.have_length && written >= options.frames) break;
         int32_t count = RenderNextBlock(frames.data(), block_frames);
-        if (count <= 0) return -1;
+        if (count <= 0) {
+            if (HasSongEnded(module)) break;  // the last pass (or the song from --start) has ended
+            return -1;
+        }
         bool last = false;
         if (!options.have_length) {
-            // Once through: stop at the frame where the song first wraps back,
-            // or at the cap when it never does.
-            if (GetSongLoops(module) > 0) {
-                int32_t end = GetSongLoopFrame(module);
-                if (end >= 0 && end < count) count = end;
-                last = true;
-            }
+            // At most 30 minutes of a song that does not end sooner.
             const uint64_t room = ONCE_THROUGH_CAP_FRAMES - written;
-            if (uint64_t(count) > room || (uint64_t(count) == room && !last)) {
+            if (uint64_t(count) >= room) {
+                capped = uint64_t(count) > room || !HasSongEnded(module);
                 count = int32_t(room);
                 last = true;
-                capped = true;
             }
         }
         if (count > 0) {
@@ -408,6 +613,10 @@ int main(int argc, char** argv) {
         if (!strcmp(arg, "--version")) {
             printf("vinto-render %s\n", VINTO_VERSION_STRING);
             return 0;
+        }
+        if (const int control = ParseControl(argc, argv, i, options.controls)) {
+            if (control == 2) return 2;
+            continue;
         }
         if (!strcmp(arg, "--frames") || !strcmp(arg, "--seconds") || !strcmp(arg, "--sync") ||
             !strcmp(arg, "--mode")) {
@@ -446,6 +655,10 @@ int main(int argc, char** argv) {
         if (arg[0] == '-' && arg[1] != '\0') return UsageError("unknown option", arg);
         positional.push_back(arg);
     }
+    if (options.controls.info) {
+        if (positional.size() != 1) return UsageError("--info takes INPUT.xm alone", nullptr);
+        return Info(positional[0], options.mode);
+    }
     if (positional.size() != 2) return UsageError("expected INPUT.xm and OUTPUT", nullptr);
     options.input = positional[0];
     options.output = positional[1];
@@ -481,17 +694,10 @@ int main(int argc, char** argv) {
     if (wav && length_frames * 4 > WAV_MAX_DATA_BYTES)
         return UsageError("too long for a WAV file (at most 4 GiB of data)", nullptr);
 
-    SetFileIo(StdioOpen, StdioClose, StdioRead, StdioSeek, StdioTell);
-    last_open_errno = 0;
-    Module* module = LoadModuleInMode(options.input.c_str(), nullptr, options.mode);
-    if (!module) {
-        std::string reason = GetLoadError();
-        if (reason.empty()) reason = "cannot load it";
-        if (last_open_errno) reason += std::string(" (") + strerror(last_open_errno) + ")";
-        return Fail(options.input + ": " + reason, pcm, sync, nullptr);
-    }
-    if (*GetLoadWarning())
-        fprintf(stderr, "vinto-render: %s: warning: %s\n", options.input.c_str(), GetLoadWarning());
+    Module* module = LoadInput(options.input, options.mode, error);
+    if (!module) return Fail(error, pcm, sync, nullptr);
+    // The song and the controls checked before any file is made.
+    if (!StartWithControls(module, options, error)) return Fail(options.input + ": " + error, pcm, sync, module);
 
     // A WAV header written in place cannot be rewritten: its size comes first.
     const std::string unplayable = options.input + ": cannot be rendered (unplayable or out of memory)";
@@ -502,7 +708,6 @@ int main(int argc, char** argv) {
         if (frames < 0) return Fail(unplayable, pcm, sync, module);
         wav_frames = uint64_t(frames);
     }
-    if (!StartRendering(module)) return Fail(unplayable, pcm, sync, module);
     if (to_stdout) {
         pcm.file = stdout;
     } else if (!Open(pcm, error)) {

@@ -145,6 +145,18 @@ MMRESULT waveOutReset(HWAVEOUT handle) {
     return MMSYSERR_NOERROR;
 }
 
+MMRESULT waveOutPause(HWAVEOUT handle) {
+    auto lock = Lock();
+    Call("pause", handle);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutRestart(HWAVEOUT handle) {
+    auto lock = Lock();
+    Call("restart", handle);
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT) {
     auto lock = Lock();
     if (Call("unprepare", handle) && state.queued == header) Misuse("unprepare while the header is queued");

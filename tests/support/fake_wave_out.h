@@ -25,7 +25,7 @@ void SetPosition(uint32_t bytes, uint32_t step_per_query = 0, bool answered = tr
 bool WaitForPass();
 
 struct Record {
-    std::string calls;    // device calls in order: "open prepare write reset unprepare close ", "refused "
+    std::string calls;    // device calls in order: "open prepare write reset unprepare close ", "refused ", "pause restart "
     std::string misuses;  // what a real device would refuse or play wrongly; empty when none
     bool open;            // a device is open
 };

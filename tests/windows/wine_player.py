@@ -314,7 +314,7 @@ def capture_checks(args, check):
     if frames <= 44100:
         return
     rendered_path = os.path.join(args.out, "vinto-capture-render.raw")
-    subprocess.run([args.render, "--frames", str(frames), args.song, rendered_path], check=True,
+    subprocess.run([args.render, "--mode", "exact", "--frames", str(frames), args.song, rendered_path], check=True,
                    stderr=subprocess.DEVNULL)
     rendered = open(rendered_path, "rb").read()
     sound_captured, sound_rendered = first_sound(captured), first_sound(rendered)

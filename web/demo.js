@@ -1,7 +1,7 @@
 // The demo page: one AudioWorkletNode plays the chosen song, or vinto.xm.
 const $ = (id) => document.getElementById(id);
 const wasm = fetch('vinto.wasm').then((response) => response.arrayBuffer());
-let context, node, song, name, info, playing = false;
+let context, node, song, name, info, playing = false, ended = false, frame = 0;
 
 async function start() {
   context = new AudioContext({ sampleRate: 44100 });
@@ -11,10 +11,15 @@ async function start() {
   node.connect(context.destination);
 }
 
-async function load(bytes, label) {
+const post = (message) => node.port.postMessage(message);
+const loops = () => ($('loop').checked ? 0 : 1);
+
+// Loads bytes; from `at` (a frame) when the same song comes again in another mode.
+async function load(bytes, label, at = 0) {
   [song, name] = [bytes, label];
   if (!node) await start();
-  node.port.postMessage({ type: 'load', song: song.slice(0), mode: $('mode').value, play: playing });
+  post({ type: 'load', song: song.slice(0), mode: $('mode').value, loops: loops(), frame: at, play: playing });
+  post({ type: 'volume', gain: $('volume').value / 100 });
 }
 
 function setPlaying(on) {
@@ -28,22 +33,26 @@ const handlers = {
   loaded(data) {
     info = data.info;
     $('mode').value = data.mode;
-    $('title').textContent = info?.title.trim() || name;
-    $('status').textContent = `${name}: ${data.mode} mode`;
+    $('title').textContent = `${info.title.trim() || name} · ${info.channels} channels · `
+      + (info.durationFrames ? clock(info.durationMs) : 'no end');
+    $('status').textContent = `${name}: ${data.mode} mode, ${info.orders} orders, ${info.instruments.length} instruments`
+      + (data.warning ? ` (${data.warning})` : '');
     const channels = $('channels');
-    channels.textContent = data.features.mute ? '' : 'Channel mute: not available in this build.';
-    for (let c = 0; data.features.mute && c < info.channels; c++) {
+    channels.textContent = '';
+    for (let c = 0; c < info.channels; c++) {
       const button = channels.appendChild(document.createElement('button'));
       button.textContent = c + 1;
       button.title = `mute channel ${c + 1}`;
-      button.onclick = () => node.port.postMessage({ type: 'mute', channel: c, on: button.classList.toggle('muted') });
+      button.onclick = () => post({ type: 'mute', channel: c, on: !button.classList.contains('muted') });
     }
   },
-  position({ order, row, time, frame }) {
-    const total = info ? ` / ${clock(info.durationMs)}` : '';
-    $('position').textContent = `order ${order} · row ${row} · ${clock(time)}${total}`;
-    Object.assign($('position').dataset, { order, row, time, frame });
-    $('fill').style.width = info ? `${Math.min(100, 100 * frame / info.durationFrames)}%` : '0';
+  position(data) {
+    ({ frame, ended } = data);
+    const total = info.durationFrames ? ` / ${clock(info.durationMs)}` : '';
+    $('position').textContent = `order ${data.order} · row ${data.row} · ${clock(data.ms)}${total}`;
+    Object.assign($('position').dataset, { order: data.order, row: data.row, ms: data.ms, frame });
+    $('fill').style.width = info.durationFrames ? `${Math.min(100, 100 * frame / info.durationFrames)}%` : '0';
+    [...$('channels').children].forEach((button, c) => button.classList.toggle('muted', data.muted.includes(c)));
   },
   ended() { setPlaying(false); },
   error({ message, request }) {
@@ -55,12 +64,17 @@ const handlers = {
 $('play').onclick = async () => {
   setPlaying(!playing);
   if (!song) await load(await (await fetch('vinto.xm')).arrayBuffer(), 'vinto.xm');
-  else node.port.postMessage({ type: playing ? 'play' : 'pause' });
+  else {
+    if (playing && ended) post({ type: 'seek', frame: 0 });
+    post({ type: playing ? 'play' : 'pause' });
+  }
   await context.resume();
 };
-$('mode').onchange = () => song && load(song, name);
+$('mode').onchange = () => song && load(song, name, frame);
+$('loop').onchange = () => node && post({ type: 'loops', passes: loops() });
+$('volume').oninput = () => node && post({ type: 'volume', gain: $('volume').value / 100 });
 $('file').onchange = async ({ target }) => target.files[0] && load(await target.files[0].arrayBuffer(), target.files[0].name);
-$('bar').onclick = ({ offsetX, currentTarget }) => info && node.port.postMessage(
+$('bar').onclick = ({ offsetX, currentTarget }) => info?.durationFrames && post(
   { type: 'seek', frame: Math.floor(info.durationFrames * offsetX / currentTarget.clientWidth) });
 const drop = $('drop');
 drop.ondragover = (event) => { event.preventDefault(); drop.classList.add('over'); };

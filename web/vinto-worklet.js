@@ -1,9 +1,10 @@
 // The AudioWorklet processor 'vinto': the engine runs on the audio thread, in a
 // context at 44100 Hz. Options { wasm (bytes or WebAssembly.Module), song?,
-// mode?, play? }; the page posts { type: 'load', song, mode }, 'play',
-// 'pause', 'seek' { frame | seconds | order, row }, 'loops' { passes },
-// 'volume' { gain } and 'mute' { channel, on }, and hears 'loaded', 'position'
-// (about every 23 ms while playing and after each command), 'ended' and 'error'.
+// mode?, loops?, play? }; the page posts { type: 'load', song, mode, loops,
+// frame, play }, 'play', 'pause', 'seek' { frame | seconds | order, row },
+// 'loops' { passes }, 'volume' { gain } and 'mute' { channel, on }, and hears
+// 'loaded' (mode, song information, load warning), 'position' (about every
+// 23 ms while playing and after each command), 'ended' and 'error'.
 import { Vinto, SAMPLE_RATE } from './vinto.js';
 
 const QUANTA_PER_REPORT = 8;
@@ -17,7 +18,7 @@ class VintoProcessor extends AudioWorkletProcessor {
     this.pcm = new Int16Array(256);  // one render quantum of 128 frames
     this.port.onmessage = ({ data }) => this.command(data);
     if (sampleRate !== SAMPLE_RATE) this.fail(`the context runs at ${sampleRate} Hz, vinto at ${SAMPLE_RATE} Hz`);
-    if (options.song) this.command({ type: 'load', song: options.song, mode: options.mode, play: options.play });
+    if (options.song) this.command({ type: 'load', ...options });
   }
 
   command({ type, ...args }) {
@@ -26,11 +27,12 @@ class VintoProcessor extends AudioWorkletProcessor {
       if (type === 'load') {
         this.playing = false;
         v.load(args.song, { mode: args.mode });
-        const features = Object.fromEntries(['info', 'loops', 'seek', 'volume', 'mute'].map((f) => [f, v.has(f)]));
-        this.port.postMessage({ type: 'loaded', mode: v.mode, info: features.info ? v.info : null, features });
+        if (args.loops !== undefined) v.setLoops(args.loops);
+        if (args.frame) v.seek({ frame: args.frame });  // where the page was, as when switching modes
+        this.port.postMessage({ type: 'loaded', mode: v.mode, info: v.info, warning: v.warning });
         this.playing = !!args.play;
       } else if (type === 'play' || type === 'pause') {
-        this.playing = type === 'play' && !!v.song;
+        this.playing = type === 'play' && !!v.song && !v.ended;
       } else if (type === 'seek') {
         v.seek(args);
       } else if (type === 'loops') {
@@ -51,7 +53,12 @@ class VintoProcessor extends AudioWorkletProcessor {
   }
 
   report() {
-    if (this.vinto.song) this.port.postMessage({ type: 'position', ...this.vinto.position, playing: this.playing });
+    const v = this.vinto;
+    if (!v.song) return;
+    const muted = [];
+    for (let c = 0; c < 32; c++) if (v.muted(c)) muted.push(c);
+    this.port.postMessage({ type: 'position', ...v.position, playing: this.playing, ended: v.ended,
+      passes: v.passes, volume: v.volume, muted });
   }
 
   process(inputs, outputs) {

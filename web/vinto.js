@@ -5,18 +5,6 @@
 export const SAMPLE_RATE = 44100;
 export const MODES = ['exact', 'complete'];
 
-// Engine calls that arrive with the library's controls, by feature. A method
-// whose calls this wasm does not export throws "... not available in this build".
-const FEATURES = {
-  info: ['GetModuleTitle', 'GetModuleChannels', 'GetModuleOrders', 'GetModulePatterns',
-    'GetModuleInstruments', 'GetInstrumentName', 'GetSongDurationMs', 'GetSongDurationFrames'],
-  loops: ['SetPassCount', 'GetSongEnded'],
-  frame: ['GetPlayFrame'],
-  seek: ['SeekToFrame', 'SeekToOrder'],
-  volume: ['SetMasterVolume'],
-  mute: ['SetChannelMute'],
-};
-
 // The standalone wasm's only import; growth needs no action, views are made afresh.
 const IMPORTS = { env: { emscripten_notify_memory_growth() {} } };
 
@@ -39,27 +27,21 @@ export class Vinto {
     this.x = instance.exports;
     this.x._initialize?.();
     this.song = 0;  // the engine's Module*, 0 when none is loaded
+    this.warning = '';  // what the last load had to make up
     this.blockFrames = this.x.GetBlockFrames();
     this.pcm = this.x.malloc(this.blockFrames * 4);  // one block of 16-bit frames
-    this.frame = 0;  // frames handed out since the load or the last seek
     this.carry = new Int16Array(0);  // the rest of the last block, not yet handed out
   }
 
-  has(feature) {
-    return FEATURES[feature].every((name) => typeof this.x[name] === 'function');
-  }
-
-  need(feature) {
-    if (!this.has(feature)) throw new Error(`vinto: ${feature} is not available in this build`);
-    if (!this.song) throw new Error('vinto: no song loaded');
-  }
-
-  // Loads an XM song (ArrayBuffer or typed array) in mode 'exact' or 'complete'
-  // and starts rendering it from its start; throws the loader's reason.
-  load(data, { mode = 'exact' } = {}) {
+  // Loads an XM song (ArrayBuffer or typed array) in mode 'complete' (every
+  // XM effect as FastTracker 2 plays it) or 'exact' (the engine's defined
+  // subset) and starts rendering it from its start, for ever until setLoops
+  // says otherwise; throws the loader's reason.
+  load(data, { mode = 'complete' } = {}) {
     const number = MODES.indexOf(mode);
     if (number < 0) throw new Error(`vinto: unknown mode ${mode}`);
     this.unload();
+    this.warning = '';
     const bytes = ArrayBuffer.isView(data)
       ? new Uint8Array(data.buffer, data.byteOffset, data.byteLength) : new Uint8Array(data);
     const x = this.x;
@@ -70,6 +52,7 @@ export class Vinto {
     const song = x.LoadModuleFromMemory(copy, bytes.length, number);
     x.free(copy);
     if (!song) throw new Error(this.text(x.GetLoadError()) || 'cannot load it');
+    this.warning = this.text(x.GetLoadWarning());
     if (!x.StartRendering(song)) {
       x.FreeModule(song);
       throw new Error('cannot be rendered (unplayable or out of memory)');
@@ -81,18 +64,15 @@ export class Vinto {
   unload() {
     if (this.song) this.x.FreeModule(this.song);
     this.song = 0;
-    this.frame = 0;
     this.carry = new Int16Array(0);
-    this.gain = undefined;
   }
 
   // The next block exactly as the engine renders it: a view of its interleaved
-  // 16-bit frames, valid until the next call; empty when the song has ended.
+  // 16-bit frames, valid until the next call; shorter where the last pass ends
+  // or after a seek into a block, empty once the song has ended.
   renderBlock() {
     this.carry = new Int16Array(0);
-    const block = this.nextBlock();
-    this.frame += block.length / 2;
-    return block;
+    return this.nextBlock();
   }
 
   nextBlock() {
@@ -114,16 +94,19 @@ export class Vinto {
       this.carry = this.carry.subarray(take);
       done += take / 2;
     }
-    this.frame += done;
     return out.subarray(0, done * 2);
   }
 
-  // Where the song stands at the end of the last block rendered (order, row,
-  // time in ms as the engine counts it), and frames handed out (`frame`).
+  // Order, row and song time (ms as the engine counts it, a little slow) at
+  // the end of the last block rendered; frame: the engine's exact position
+  // of the next frame handed out, counted from the song's start (seeks
+  // included), and ms, whole milliseconds of it.
   get position() {
     const x = this.x;
     const s = this.song;
-    return { order: x.GetPlayOrder(s), row: x.GetPlayRow(s), time: x.GetPlayTime(s), frame: this.frame };
+    const frame = Number(x.GetPlayPosition(s)) - this.carry.length / 2;
+    return { order: x.GetPlayOrder(s), row: x.GetPlayRow(s), time: x.GetPlayTime(s), frame,
+      ms: Math.floor(frame * 1000 / SAMPLE_RATE) };
   }
 
   get mode() { return this.song ? MODES[this.x.GetModuleMode(this.song)] : undefined; }
@@ -131,60 +114,61 @@ export class Vinto {
   get loopFrame() { return this.x.GetSongLoopFrame(this.song); }  // where in the last block one ended, or -1
 
   get info() {
-    this.need('info');
     const x = this.x;
-    const s = this.song;
+    const s = this.need();
     const instruments = [];
-    for (let i = 0; i < x.GetModuleInstruments(s); i++) instruments.push(this.text(x.GetInstrumentName(s, i)));
+    for (let i = 0; i < x.GetInstrumentCount(s); i++) instruments.push(this.text(x.GetInstrumentName(s, i)));
     return {
-      title: this.text(x.GetModuleTitle(s)), mode: this.mode, channels: x.GetModuleChannels(s),
-      orders: x.GetModuleOrders(s), patterns: x.GetModulePatterns(s), instruments,
+      title: this.text(x.GetSongTitle(s)), mode: this.mode, channels: x.GetChannelCount(s),
+      orders: x.GetSongLength(s), patterns: x.GetPatternCount(s), instruments,
+      linear: !!x.UsesLinearFrequencies(s),
       durationMs: x.GetSongDurationMs(s), durationFrames: Number(x.GetSongDurationFrames(s)),
     };
   }
 
-  // Passes to play before the song ends (Infinity: for ever).
+  // Passes to play before the song ends (Infinity or 0: for ever, the default).
   setLoops(passes) {
-    this.need('loops');
-    this.x.SetPassCount(this.song, passes === Infinity ? 0 : passes);
+    if (!this.x.SetPassCount(this.need(), passes === Infinity ? 0 : passes)) throw new Error('vinto: passes from 0');
   }
 
-  get ended() {
-    this.need('loops');
-    return !!this.x.GetSongEnded(this.song);
-  }
+  get loops() { return this.x.GetPassCount(this.song) || Infinity; }
 
-  // To { frame }, { seconds } or { order, row }, exactly as if rendered there.
+  // The last pass has ended and every frame of it has been handed out.
+  get ended() { return !!this.x.HasSongEnded(this.song) && !this.carry.length; }
+
+  // To { frame }, { seconds } or { order, row }, exactly as if rendered up to
+  // there; beyond the last pass's end the song ends.
   seek({ frame, seconds, order, row = 0 }) {
-    this.need('seek');
+    const s = this.need();
     this.carry = new Int16Array(0);
     if (order !== undefined) {
-      if (!this.x.SeekToOrder(this.song, order, row)) throw new Error('vinto: no such order and row');
-      this.need('frame');
-      this.frame = Number(this.x.GetPlayFrame(this.song));
-      return;
+      if (!this.x.SeekToOrder(s, order, row)) throw new Error(`vinto: order ${order} row ${row} is never played`);
+    } else {
+      frame ??= Math.round(seconds * SAMPLE_RATE);
+      if (!(frame >= 0) || !this.x.SeekToFrame(s, BigInt(frame))) throw new Error('vinto: cannot seek there');
     }
-    frame ??= Math.round(seconds * SAMPLE_RATE);
-    if (!this.x.SeekToFrame(this.song, BigInt(frame))) throw new Error('vinto: cannot seek there');
-    this.frame = frame;
   }
 
-  // Master gain after mixing, 0..1 (1 keeps the exact output).
+  // Master gain applied to the mix, 0..1 (1, the default, keeps every sample).
   set volume(gain) {
-    this.need('volume');
-    this.x.SetMasterVolume(this.song, gain);
-    this.gain = gain;
+    if (!this.x.SetMasterVolume(this.need(), gain)) throw new Error('vinto: volume from 0 to 1');
   }
 
-  get volume() { return this.gain ?? 1; }
+  get volume() { return this.x.GetMasterVolume(this.song); }
 
-  // Mutes (on) or unmutes channel 0.. of the song.
+  // Mutes (on) or unmutes channel 0.. of the song; its notes go on unheard.
   mute(channel, on = true) {
-    this.need('mute');
-    this.x.SetChannelMute(this.song, channel, on);
+    if (!this.x.SetChannelMuted(this.need(), channel, on)) throw new Error(`vinto: no channel ${channel}`);
   }
 
-  // An engine text (8-bit, zero-terminated) as a string.
+  muted(channel) { return !!this.x.IsChannelMuted(this.song, channel); }
+
+  need() {
+    if (!this.song) throw new Error('vinto: no song loaded');
+    return this.song;
+  }
+
+  // An engine text (8-bit, zero-terminated) as a string of those bytes.
   text(address) {
     const heap = new Uint8Array(this.x.memory.buffer);
     let s = '';

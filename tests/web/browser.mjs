@@ -63,61 +63,82 @@ await page('Page.navigate', { url: `http://127.0.0.1:${server.address().port}/in
 while (await run('document.readyState') !== 'complete') await sleep(50);
 
 try {
+  const song = path.join(web, 'vinto.xm');
   if (which === 'worklet') {
     // 10 s of vinto.xm through the worklet in an OfflineAudioContext, each float
-    // times 32768 back to the 16-bit value it came from (exact, or reported).
+    // times 32768 back to the 16-bit value it came from (exact, or reported):
+    // in exact mode from the start, in complete mode from 28 s (a seek).
     const frames = 441000;
-    const got = await run(`(async () => {
-      const [wasm, song] = await Promise.all(['vinto.wasm', 'vinto.xm'].map((u) => fetch(u).then((r) => r.arrayBuffer())));
-      const context = new OfflineAudioContext(2, ${frames}, 44100);
-      await context.audioWorklet.addModule('vinto-worklet.js');
-      new AudioWorkletNode(context, 'vinto', { outputChannelCount: [2], processorOptions: { wasm, song, play: true } })
-        .connect(context.destination);
-      const rendered = await context.startRendering();
-      const [left, right] = [rendered.getChannelData(0), rendered.getChannelData(1)];
-      const pcm = new Int16Array(${frames} * 2);
-      let inexact = 0;
-      for (let i = 0; i < ${frames}; i++) {
-        pcm[2 * i] = left[i] * 32768;
-        pcm[2 * i + 1] = right[i] * 32768;
-        if (pcm[2 * i] !== left[i] * 32768 || pcm[2 * i + 1] !== right[i] * 32768) inexact++;
-      }
-      let text = '';
-      const bytes = new Uint8Array(pcm.buffer);
-      for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
-      return { pcm: btoa(text), inexact };
-    })()`);
-    assert.equal(got.inexact, 0, 'floats that are no 16-bit value / 32768');
-    const native = execFileSync(nativeRender, ['--frames', `${frames}`, path.join(web, 'vinto.xm'), '-'],
-      { maxBuffer: 1 << 26, stdio: ['ignore', 'pipe', 'ignore'] }).subarray(0, frames * 4);
-    const worklet = Buffer.from(got.pcm, 'base64');
-    const first = native.findIndex((byte, i) => byte !== worklet[i]);
-    assert.equal(first, -1, `16-bit frames differ from frame ${first >> 2} on`);
-    console.log(`worklet: ${frames} frames equal to the native render`);
+    for (const [mode, start] of [['exact', 0], ['complete', 28]]) {
+      const got = await run(`(async () => {
+        const [wasm, song] = await Promise.all(['vinto.wasm', 'vinto.xm'].map((u) => fetch(u).then((r) => r.arrayBuffer())));
+        const context = new OfflineAudioContext(2, ${frames}, 44100);
+        await context.audioWorklet.addModule('vinto-worklet.js');
+        new AudioWorkletNode(context, 'vinto', { outputChannelCount: [2],
+          processorOptions: { wasm, song, mode: '${mode}', frame: ${start * 44100}, play: true } }).connect(context.destination);
+        const rendered = await context.startRendering();
+        const [left, right] = [rendered.getChannelData(0), rendered.getChannelData(1)];
+        const pcm = new Int16Array(${frames} * 2);
+        let inexact = 0;
+        for (let i = 0; i < ${frames}; i++) {
+          pcm[2 * i] = left[i] * 32768;
+          pcm[2 * i + 1] = right[i] * 32768;
+          if (pcm[2 * i] !== left[i] * 32768 || pcm[2 * i + 1] !== right[i] * 32768) inexact++;
+        }
+        let text = '';
+        const bytes = new Uint8Array(pcm.buffer);
+        for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
+        return { pcm: btoa(text), inexact };
+      })()`);
+      assert.equal(got.inexact, 0, 'floats that are no 16-bit value / 32768');
+      const native = execFileSync(nativeRender, ['--mode', mode, '--start', `${start}`, '--frames', `${frames}`, song, '-'],
+        { maxBuffer: 1 << 26, stdio: ['ignore', 'pipe', 'ignore'] }).subarray(0, frames * 4);
+      const worklet = Buffer.from(got.pcm, 'base64');
+      const first = native.findIndex((byte, i) => byte !== worklet[i]);
+      assert.equal(first, -1, `${mode}: 16-bit frames differ from frame ${first >> 2} on`);
+      console.log(`worklet: ${frames} frames in ${mode} mode from ${start} s equal to the native render`);
+    }
   } else {
-    // Play the demo song, pause, resume; the position follows.
-    const position = async () => JSON.parse(await run(
-      'JSON.stringify({ ...document.getElementById("position").dataset, text: document.getElementById("position").textContent, play: document.getElementById("play").textContent })'));
-    const click = () => run('document.getElementById("play").click()');
-    const waitFor = async (test) => { for (let p; ; await sleep(100)) if (test(p = await position())) return p; };
-    await click();
-    const playing = await waitFor((p) => Number(p.time) > 1500);
-    assert.match(playing.text, /^order \d+ · row \d+ · 0:0[1-9]\.\d/);
+    // Play the demo song, mute and unmute a channel, switch the mode, pause,
+    // resume: the page shows what the worklet reports.
+    const info = execFileSync(nativeRender, ['--info', song]).toString();
+    const channels = Number(/channels +(\d+)/.exec(info)[1]), frames = Number(/\((\d+) frames/.exec(info)[1]);
+    const state = async () => JSON.parse(await run(`JSON.stringify((($) => ({ ...$('position').dataset,
+      text: $('position').textContent, play: $('play').textContent, title: $('title').textContent,
+      status: $('status').textContent, fill: parseFloat($('fill').style.width),
+      muted: [...$('channels').children].map((b) => b.classList.contains('muted')) }))((id) => document.getElementById(id)))`));
+    const click = (id, n = 0) => run(`document.querySelectorAll('${id}')[${n}].click()`);
+    const waitFor = async (test) => { for (let p; ; await sleep(100)) if (test(p = await state())) return p; };
+    await click('#play');
+    const playing = await waitFor((p) => Number(p.ms) > 1500);
+    assert.match(playing.text, new RegExp(`^order \\d+ · row \\d+ · 0:0[1-9]\\.\\d / ${/duration +(\d+:\d+\.\d)/.exec(info)[1]}$`));
     assert.match(playing.play, /Pause/);
-    assert.match(await run('document.getElementById("title").textContent'), /vinto/i);
+    assert.match(playing.title, new RegExp(`^vinto · ${channels} channels`));
+    assert.ok(Math.abs(playing.fill - 100 * playing.frame / frames) < 0.5 && playing.fill > 0, 'progress bar');
+    assert.equal(playing.muted.length, channels, 'a mute button a channel');
+    await click('#channels button', 2);
+    assert.deepEqual((await waitFor((p) => p.muted[2])).muted.flatMap((m, c) => (m ? [c] : [])), [2]);
     fs.mkdirSync(outDir, { recursive: true });
     const clip = await run('(({ x, y, width, height }) => ({ x: x - 16, y: y - 16, width: width + 32, height: height + 32, scale: 1 }))(document.querySelector("main").getBoundingClientRect())');
     const { data } = await page('Page.captureScreenshot', { format: 'png', clip });
     fs.writeFileSync(path.join(outDir, 'demo.png'), Buffer.from(data, 'base64'));
-    await click();
+    await click('#channels button', 2);
+    await waitFor((p) => !p.muted[2]);
+    const before = await state();
+    await run(`(($) => { $.value = 'exact'; $.onchange(); })(document.getElementById('mode'))`);
+    await waitFor((p) => /exact mode/.test(p.status));
+    await sleep(200);  // the reports of the song loaded anew
+    const switched = await state();
+    assert.ok(Number(switched.frame) >= Number(before.frame), 'the mode switch went on from where it was');
+    await click('#play');
     await sleep(300);
-    const paused = await position();
+    const paused = await state();
     await sleep(700);
-    assert.deepEqual(await position(), paused, 'the position moved while paused');
+    assert.deepEqual(await state(), paused, 'the position moved while paused');
     assert.match(paused.play, /Play/);
-    await click();
+    await click('#play');
     const resumed = await waitFor((p) => Number(p.frame) > Number(paused.frame) + 22050);
-    assert.ok(Number(resumed.time) >= Number(paused.time), 'resumed where it paused');
+    assert.ok(Number(resumed.ms) >= Number(paused.ms), 'resumed where it paused');
     console.log(`demo: played to ${playing.text}, paused at frame ${paused.frame}, resumed to ${resumed.frame}`);
   }
   finish(0);

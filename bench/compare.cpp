@@ -6,8 +6,9 @@
 // the figures are the medians of the repeats, in the thread's CPU time (wall
 // time is printed beside it for the whole run).
 //
-//   compare [--seconds S] [--repeats N] [--playback] CORPUS_DIR
+//   compare [--seconds S] [--repeats N] [--mode exact|complete] [--playback] CORPUS_DIR
 //
+// --mode chooses vinto's replay mode (exact by default).
 // --playback also times StartPlayback (the two-second prefill and the device
 // start) per song, on SDL's dummy audio driver unless SDL_AUDIODRIVER is set.
 #include <dirent.h>
@@ -75,10 +76,12 @@ void MemorySeek(void* stream, int32_t offset, uint8_t origin) {
 }
 int32_t MemoryTell(void* stream) { return int32_t(static_cast<MemoryStream*>(stream)->position); }
 
+int32_t vinto_mode = VINTO_MODE_EXACT;
+
 Module* VintoLoad(const std::vector<uint8_t>& bytes) {
     current_song = &bytes;
     SetFileIo(MemoryOpen, MemoryClose, MemoryRead, MemorySeek, MemoryTell);
-    return LoadModule("song.xm", nullptr);
+    return LoadModuleInMode("song.xm", nullptr, vinto_mode);
 }
 
 // ---- the three renderers: each renders `blocks` chunks of BLOCK frames ----
@@ -133,7 +136,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 }
 
 int Usage() {
-    fprintf(stderr, "usage: compare [--seconds S] [--repeats N] [--playback] CORPUS_DIR\n");
+    fprintf(stderr, "usage: compare [--seconds S] [--repeats N] [--mode exact|complete] [--playback] CORPUS_DIR\n");
     return 2;
 }
 
@@ -157,6 +160,10 @@ int main(int argc, char** argv) {
             seconds = atof(argv[++i]);
         } else if (!strcmp(argv[i], "--repeats") && i + 1 < argc) {
             repeats = atoi(argv[++i]);
+        } else if (!strcmp(argv[i], "--mode") && i + 1 < argc) {
+            const char* mode = argv[++i];
+            if (strcmp(mode, "exact") && strcmp(mode, "complete")) return Usage();
+            vinto_mode = strcmp(mode, "exact") ? VINTO_MODE_COMPLETE : VINTO_MODE_EXACT;
         } else if (!strcmp(argv[i], "--playback")) {
             playback = true;
         } else if (argv[i][0] == '-' || dir) {
@@ -185,6 +192,7 @@ int main(int argc, char** argv) {
     const int64_t blocks = int64_t((seconds * RATE + BLOCK - 1) / BLOCK);
     const double audio_seconds = double(blocks * BLOCK) / RATE;
     std::vector<int16_t> buffer(size_t(BLOCK) * 2);
+    printf("vinto in %s mode; ", vinto_mode == VINTO_MODE_EXACT ? "exact" : "complete");
     printf("%d songs, %.3f s of audio each (%lld frames), %d repeats, engines rotated; CPU ms, medians\n",
            int(names.size()), audio_seconds, (long long)(blocks * BLOCK), repeats);
     printf("%-46s %8s %8s %8s %7s %7s %8s %8s%s\n", "song", "vinto", "libxmp", "openmpt", "xmp/v", "mpt/v", "load v",

@@ -17,19 +17,23 @@ endif()
 # The .rc names the song "vinto.xm"; a copy in the build tree lets any file be chosen.
 configure_file("${VINTO_SONG}" "${CMAKE_CURRENT_BINARY_DIR}/song/vinto.xm" COPYONLY)
 
-# A small program: functions nobody calls are dropped at the link. The loader
-# and the replay engine (once per song, once per tick) are compiled for size,
-# the mixer and the block rendering (every frame) for speed; with SSE2 and no
-# contraction the arithmetic is the same to the bit at every optimisation level.
+# A small program: functions nobody calls are dropped at the link. The loader,
+# the replay engine and the output side's per-block work (once per song, tick
+# or block) are compiled for size, the mixer and the 16-bit conversion (every
+# frame) for speed; with SSE2 and no contraction the arithmetic is the same to
+# the bit at every optimisation level.
 target_compile_options(vinto_engine PRIVATE -ffunction-sections)
+target_compile_options(vinto_platform PRIVATE -ffunction-sections)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # No unwinding through this program is ever needed on 32-bit Windows.
   target_compile_options(vinto_engine PRIVATE -fno-asynchronous-unwind-tables)
+  target_compile_options(vinto_platform PRIVATE -fno-asynchronous-unwind-tables)
   target_compile_options(vinto_resource PRIVATE -fno-asynchronous-unwind-tables)
 endif()
 file(GLOB vinto_size_sources CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/module/*.cpp ${PROJECT_SOURCE_DIR}/replay/*.cpp)
-set_property(SOURCE ${vinto_size_sources} DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY COMPILE_OPTIONS -Os)
+  ${PROJECT_SOURCE_DIR}/module/*.cpp ${PROJECT_SOURCE_DIR}/replay/*.cpp ${PROJECT_SOURCE_DIR}/output/*.cpp)
+list(REMOVE_ITEM vinto_size_sources ${PROJECT_SOURCE_DIR}/output/convert.cpp)
+set_property(SOURCE ${vinto_size_sources} DIRECTORY ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/platform APPEND PROPERTY COMPILE_OPTIONS -Os)
 
 # vinto_windows_link(TARGET ENTRY SUBSYSTEM): links TARGET the way vinto.exe is
 # linked, starting at the C++ function ENTRY (no arguments, never returns), as a
@@ -48,10 +52,10 @@ function(vinto_windows_link target entry subsystem)
     -nostdlib -static -s
     -Wl,--subsystem,${subsystem} -Wl,-e,${symbol} -Wl,--gc-sections
     -Wl,-Map,${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
-  # The engine, then the system DLLs' import libraries, then mingw-w64's static
-  # pow and nearbyint (with the error hook they call) and libgcc for the
-  # compiler's helpers (64-bit division on i686, stack probes).
-  target_link_libraries(${target} PRIVATE vinto winmm user32 kernel32 mingwex mingw32 msvcrt gcc)
+  # Live playback and the engine, then the system DLLs' import libraries, then
+  # mingw-w64's static pow and nearbyint (with the error hook they call) and
+  # libgcc for the compiler's helpers (64-bit division on i686, stack probes).
+  target_link_libraries(${target} PRIVATE vinto_platform vinto_offline winmm user32 kernel32 mingwex mingw32 msvcrt gcc)
 endfunction()
 
 add_executable(vinto_program host/program.cpp resources/vinto.rc)

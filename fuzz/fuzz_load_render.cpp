@@ -2,7 +2,9 @@
 // memory-file stream functions (those the player program uses), loaded and,
 // when the loader accepts them, rendered offline for 256 blocks (about five
 // seconds) and freed. A module of ordinary size is loaded again through a
-// sample loader, which must be handed buffers of the promised size. Loading
+// sample loader, which must be handed buffers of the promised size. The replay
+// mode comes from the input too: complete when bit 0 of byte 17 (the first
+// byte of the module name, which no loader reads) is set. Loading
 // must stay within the loader's memory cap whatever the bytes say: the
 // allocator's hooks track the bytes held during LoadModule.
 #include <sanitizer/allocator_interface.h>
@@ -34,11 +36,11 @@ void OnFree(const volatile void* pointer) {
     held_bytes = size > held_bytes ? 0 : held_bytes - size;
 }
 
-// LoadModule with the bytes it holds at its peak counted.
-Module* TrackedLoad(SampleLoader loader) {
+// LoadModuleInMode with the bytes it holds at its peak counted.
+Module* TrackedLoad(SampleLoader loader, int32_t mode) {
     held_bytes = peak_bytes = 0;
     tracking = true;
-    Module* module = LoadModule("fuzz.xm", loader);
+    Module* module = LoadModuleInMode("fuzz.xm", loader, mode);
     tracking = false;
     if (peak_bytes > LOAD_CAP_BYTES) fprintf(stderr, "LoadModule held %zu bytes at its peak\n", peak_bytes), abort();
     return module;
@@ -65,7 +67,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) { return __sanitizer_install_
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input = data, input_size = size;
     SetFileIo(OpenInput, ResourceFileClose, ResourceFileRead, ResourceFileSeek, ResourceFileTell);
-    Module* module = TrackedLoad(nullptr);
+    const int32_t mode = size > 17 && (data[17] & 1) ? VINTO_MODE_COMPLETE : VINTO_MODE_EXACT;
+    Module* module = TrackedLoad(nullptr, mode);
     const size_t first_peak = peak_bytes;
     if ((module != nullptr) == (GetLoadError()[0] != 0)) abort();  // a refusal says why; a load leaves no reason
     if (!module) return 0;
@@ -82,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FreeModule(module);
     // Huge samples would only spend the run converting data the loader supplied.
     if (first_peak > size_t(16) << 20) return 0;
-    Module* again = TrackedLoad(FillSample);
+    Module* again = TrackedLoad(FillSample, mode);
     if (!again) abort();  // the same bytes loaded a moment ago
     FreeModule(again);
     return 0;

@@ -25,9 +25,13 @@ int main(int argc, char** argv) {
     const std::string root = argv[1];
     for (const std::string dir : {root, root + "/load_render", root + "/render_args"}) mkdir(dir.c_str(), 0777);
     int written = 0;
-    for (const seeds::SeedSong& seed : seeds::SeedSongs())
-        if (!WriteFile(root + "/load_render/" + seed.name + ".xm", xm::Build(seed.song))) return 1;
-        else written++;
+    for (const seeds::SeedSong& seed : seeds::SeedSongs()) {
+        std::vector<uint8_t> bytes = xm::Build(seed.song);
+        if (!WriteFile(root + "/load_render/" + seed.name + ".xm", bytes)) return 1;
+        bytes[17] |= 1;  // the same song for the complete mode, which fuzz_load_render reads from bit 0 of byte 17
+        if (!WriteFile(root + "/load_render/" + seed.name + "-complete.xm", bytes)) return 1;
+        written += 2;
+    }
     // Arguments with their terminating NUL bytes, an empty argument, then the song.
     const std::vector<uint8_t> song = xm::Build(seeds::SeedSongs()[0].song);
     const std::vector<std::vector<std::string>> command_lines = {

@@ -2,6 +2,10 @@
 // the process when the dialog is closed.
 #include "host/program.h"
 
+#ifndef _WIN32
+#include <stdio.h>
+#endif
+
 #include "module/file_io.h"
 #include "module/resource_file.h"
 #include "vinto/vinto.h"
@@ -35,9 +39,14 @@ using namespace vinto;
 void WINAPI ProgramEntry() {
     instance = GetModuleHandleA(nullptr);
     SetFileIo(ResourceFileOpen, ResourceFileClose, ResourceFileRead, ResourceFileSeek, ResourceFileTell);
-    Module* module = LoadModule("0.xm", nullptr);
-    // Neither result is examined: a silent player still shows its dialog.
-    StartPlayback(module);
+    Module* module = VintoLoadModule("0.xm", nullptr);
+    // A silent player still shows its dialog.
+    if (module && !StartPlayback(module)) {
+#ifndef _WIN32
+        // Windows stays silent, but a player started from a shell says why.
+        fprintf(stderr, "vinto: %s: playing nothing\n", GetPlaybackError());
+#endif
+    }
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_PLAYER), nullptr, PlayerDialogProc, 0);
     // The end of the process stops the output thread and releases everything.
     ExitProcess(0);

@@ -11,6 +11,7 @@
 
 #include "mixer/mix_kernels.h"
 #include "mixer/mixer.h"
+#include "mixer/voice_runs.h"
 
 #if VINTO_MIX_SSE2
 #include <emmintrin.h>
@@ -23,9 +24,6 @@ float inverse_ramp_length = 0.0078125f;
 
 namespace {
 
-// Stands in for a step of 0 when the frames to a boundary are counted: a step
-// of 256 Hz at 44100 Hz. The position itself does not move.
-constexpr uint64_t SUBSTITUTE_STEP = 24932236;
 constexpr double FRACTION_UNIT = 1.0 / 2147483648.0;  // 2^-31
 
 MixFixedKernel mix_fixed = nullptr;  // chosen on first use
@@ -35,27 +33,10 @@ MixRampKernel mix_ramp = nullptr;
 MixFixedKernel mix_fixed_cleared = nullptr;
 int32_t selected_variant = 0;
 
-uint64_t ToFixed(int64_t whole) { return static_cast<uint64_t>(whole) << 32; }
-
-// Round to nearest, ties to even, saturated to the 32-bit range (only gains far
-// outside 0..255 can reach the limits).
-int32_t RoundGain(double value) {
-    const double rounded = nearbyint(value);
-    if (!(rounded > -2147483648.0)) return rounded < 0 ? INT32_MIN : 0;  // NaN gives 0
-    if (rounded > 2147483647.0) return INT32_MAX;
-    return static_cast<int32_t>(rounded);
-}
-
 int32_t FastestVariant() {
     int32_t variant = MIX_VARIANT_COUNT - 1;
     while (!MixVariantSupported(variant)) variant--;
     return variant;
-}
-
-void StopVoice(Voice& voice) {
-    voice.sample = nullptr;
-    voice.position = 0;
-    voice.position_fraction = 0;
 }
 
 // The interpolated value e0 + t x (e1 - e0) of the entries around position,
@@ -260,24 +241,6 @@ MIX_KERNEL void MixRampSse2(float* out, const int16_t* data, int32_t last_entry,
 }
 #endif
 
-namespace {
-
-// Plans a fresh ramp from the integer part of the applied gains towards the
-// targets; returns its length (0: the gains already stand at the targets).
-int32_t PlanRamp(Voice& voice) {
-    voice.planned_left_gain = voice.left_gain;
-    voice.planned_right_gain = voice.right_gain;
-    const int64_t left = static_cast<int64_t>(voice.left_gain) - (voice.current_left_gain >> 8);
-    const int64_t right = static_cast<int64_t>(voice.right_gain) - (voice.current_right_gain >> 8);
-    voice.left_step =
-        left != 0 ? static_cast<float>(static_cast<double>(left) * GAIN_UNIT * inverse_ramp_length) : 0.0f;
-    voice.right_step =
-        right != 0 ? static_cast<float>(static_cast<double>(right) * GAIN_UNIT * inverse_ramp_length) : 0.0f;
-    const int32_t frames = left != 0 || right != 0 ? ramp_length : 0;
-    voice.ramp_frames_left = frames;
-    return frames;
-}
-
 // Position after a ping-pong run that ended at a loop boundary: reflected at
 // the boundary, and again while it lies outside the loop. Two reflections in a
 // row move a position by twice the loop length, so whole back-and-forth trips
@@ -326,20 +289,21 @@ uint64_t ReflectPosition(Voice& voice, uint64_t position, int64_t loop_start, in
     return static_cast<uint64_t>(p);
 }
 
-// A voice that is silent for the whole call (both targets 0, the applied
-// gains below one unit, no ramp to run) with a non-zero step: every run would
-// add only zeros, so only its state moves on, straight to where the runs would
-// leave it. Handles forward loops and samples without loop moving forward, and
-// ping-pong loops in either direction; returns false, changing nothing, for any
-// other voice.
+// A voice without a ramp in this call: its runs would only move its position
+// (and, when silent, add zeros), so it moves straight to where they would
+// leave it.
 #if defined(__GNUC__)
 __attribute__((noinline))
 #endif
-bool SkipSilentVoiceSlow(Voice& voice, int32_t frames) {
+bool JumpVoiceWithoutRamp(Voice& voice, int32_t frames) {
 #if defined(__SIZEOF_INT128__)
     using Wide = __int128;
-    // A ramp towards the targets still running is not silent.
-    if (voice.ramp_frames_left > 0 && voice.planned_left_gain == 0 && voice.planned_right_gain == 0) return false;
+    // A ramp towards the targets still running, or one the first run would plan.
+    if (voice.ramp_frames_left > 0 && voice.planned_left_gain == voice.left_gain &&
+        voice.planned_right_gain == voice.right_gain)
+        return false;
+    if ((voice.current_left_gain >> 8) != voice.left_gain || (voice.current_right_gain >> 8) != voice.right_gain)
+        return false;
     const Sample& sample = *voice.sample;
     const uint64_t step = ToFixed(voice.step_integer) | voice.step_fraction;
     if (step == 0) return false;
@@ -408,8 +372,8 @@ bool SkipSilentVoiceSlow(Voice& voice, int32_t frames) {
     }
 
     // What every run's ramp planning leaves: no ramp, steps 0.
-    voice.planned_left_gain = 0;
-    voice.planned_right_gain = 0;
+    voice.planned_left_gain = voice.left_gain;
+    voice.planned_right_gain = voice.right_gain;
     voice.left_step = 0.0f;
     voice.right_step = 0.0f;
     voice.ramp_frames_left = 0;
@@ -428,132 +392,50 @@ bool SkipSilentVoiceSlow(Voice& voice, int32_t frames) {
 #endif
 }
 
-inline bool SkipSilentVoice(Voice& voice, int32_t frames) {
-    if (voice.left_gain != 0 || voice.right_gain != 0 || (voice.current_left_gain >> 8) != 0 ||
-        (voice.current_right_gain >> 8) != 0)
-        return false;
-    return SkipSilentVoiceSlow(voice, frames);
-}
+namespace {
 
 // With clean_from, the output values from frame *clean_from on are known to
 // stand at +0 (untouched in this call); a fixed-gain run starting there may
 // write them without reading them, and every run that adds moves it on.
-void MixVoice(Voice& voice, float* out, int32_t frames, int32_t* clean_from) {
-    const Sample& sample = *voice.sample;
-    const int16_t* data = sample.data;
-    const uint64_t step = ToFixed(voice.step_integer) | voice.step_fraction;
-    const uint64_t boundary_step = step != 0 ? step : SUBSTITUTE_STEP;
-    const int64_t loop_start = sample.loop_start;
-    const int64_t loop_length = sample.loop_length;
-    const int64_t loop_end = loop_start + loop_length;
+// Inlined into each loop over the voices, as one piece with it.
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline void MixVoice(Voice& voice, float* out, int32_t frames, int32_t* clean_from) {
+    const int16_t* data = voice.sample->data;
+    const VoiceWalk walk = StartWalk(voice);
     // Where the guard entry lies: a run never reads past it.
-    const int32_t last_entry = static_cast<int32_t>(loop_end);
-    uint64_t position = ToFixed(voice.position) | voice.position_fraction;
+    const int32_t last_entry = static_cast<int32_t>(walk.loop_end);
+    uint64_t position = WalkPosition(voice);
     int32_t left = frames;
     for (;;) {
-        // Only a voice in a state the replay engine never creates can stand
-        // outside entries -1 .. loop end; it ends rather than read elsewhere.
-        const int64_t whole = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
-        if (whole < -1 || whole > loop_end) {
-            StopVoice(voice);
-            return;
-        }
-        const bool forward = voice.direction == DIRECTION_FORWARD;
-        const int64_t distance = forward ? static_cast<int64_t>(ToFixed(loop_end) - position)
-                                         : static_cast<int64_t>(position - ToFixed(loop_start));
-        int32_t run = left;
-        bool at_boundary = false;
-        if (distance <= 0) {
-            run = 0;
-            at_boundary = true;
-        } else {
-            const uint64_t d = static_cast<uint64_t>(distance);
-#if defined(__SIZEOF_INT128__)
-            // ceil(d / step) <= left exactly when d <= left x step: one
-            // multiplication settles the common case without the division.
-            const bool reaches = static_cast<unsigned __int128>(boundary_step) * static_cast<uint64_t>(left) >= d;
-#else
-            const bool reaches = true;
-#endif
-            if (reaches) {
-                const uint64_t until = d / boundary_step + (d % boundary_step != 0);
-                if (until <= static_cast<uint64_t>(left)) {
-                    run = static_cast<int32_t>(until);
-                    at_boundary = true;
-                }
-            }
-        }
-
-        int32_t ramp;
-        if (voice.ramp_frames_left > 0 && voice.left_gain == voice.planned_left_gain &&
-            voice.right_gain == voice.planned_right_gain) {
-            ramp = voice.ramp_frames_left;
-        } else {
-            ramp = PlanRamp(voice);
-        }
-        if (ramp > 0 && ramp < run) {
-            run = ramp;
-            at_boundary = false;
-        }
-
-        const uint64_t delta = forward ? step : 0 - step;
-        if (ramp > 0) {
-            const float gl = static_cast<float>(voice.current_left_gain * (1.0 / 256) * GAIN_UNIT);
-            const float gr = static_cast<float>(voice.current_right_gain * (1.0 / 256) * GAIN_UNIT);
+        VoiceRun run;
+        if (!PlanRun(voice, walk, position, left, run)) return;
+        if (run.ramp > 0) {
             double end_gains[2];
-            mix_ramp(out, data, last_entry, position, delta, run, gl, gr, voice.left_step, voice.right_step, end_gains);
-            voice.current_left_gain = RoundGain(end_gains[0] * 255 * 256);
-            voice.current_right_gain = RoundGain(end_gains[1] * 255 * 256);
-            voice.ramp_frames_left = ramp - run;
-            if (voice.ramp_frames_left == 0) {
-                voice.left_step = 0.0f;
-                voice.right_step = 0.0f;
-                voice.current_left_gain = static_cast<int32_t>(static_cast<uint32_t>(voice.left_gain) << 8);
-                voice.current_right_gain = static_cast<int32_t>(static_cast<uint32_t>(voice.right_gain) << 8);
-            }
-        } else if (run > 0 && (voice.left_gain != 0 || voice.right_gain != 0)) {
+            mix_ramp(out, data, last_entry, position, run.delta, run.frames, RampStartGain(voice.current_left_gain),
+                     RampStartGain(voice.current_right_gain), voice.left_step, voice.right_step, end_gains);
+            FinishRampRun(voice, end_gains, run);
+        } else if (run.frames > 0 && (voice.left_gain != 0 || voice.right_gain != 0)) {
             const float gl = static_cast<float>(voice.left_gain * static_cast<double>(GAIN_UNIT));
             const float gr = static_cast<float>(voice.right_gain * static_cast<double>(GAIN_UNIT));
             const bool cleared = clean_from && frames - left >= *clean_from && mix_fixed_cleared;
-            (cleared ? mix_fixed_cleared : mix_fixed)(out, data, last_entry, position, delta, run, gl, gr);
+            (cleared ? mix_fixed_cleared : mix_fixed)(out, data, last_entry, position, run.delta, run.frames, gl, gr);
         }
-        if (clean_from && run > 0 && (ramp > 0 || voice.left_gain != 0 || voice.right_gain != 0) &&
-            frames - left + run > *clean_from)
-            *clean_from = frames - left + run;
+        if (clean_from && run.frames > 0 && (run.ramp > 0 || voice.left_gain != 0 || voice.right_gain != 0) &&
+            frames - left + run.frames > *clean_from)
+            *clean_from = frames - left + run.frames;
         // A run at zero gain (a ghost that has faded out) only moves on: each
         // of its frames would add a zero, which leaves every value as it is
         // (a zero of either sign added to a zero gives +0, and the buffer
         // starts at +0, so it never holds a -0).
-        position += delta * static_cast<uint64_t>(run);
-        out += 2 * static_cast<ptrdiff_t>(run);
-        left -= run;
-
-        if (at_boundary) {
-            if (sample.loop_mode == LOOP_FORWARD && loop_length > 0) {
-                // Also turns a voice that could only have been set moving
-                // backward on a forward loop around, instead of leaving it
-                // stuck at the loop start.
-                voice.direction = DIRECTION_FORWARD;
-                // Back by the loop length while at or past the loop end.
-                const uint32_t end = static_cast<uint32_t>(loop_end);
-                const uint32_t span = static_cast<uint32_t>(loop_length);
-                uint32_t whole_position = static_cast<uint32_t>(position >> 32);
-                if (whole_position >= end) {
-                    whole_position -= span;
-                    if (whole_position >= end) whole_position = end - span + (whole_position - end) % span;
-                }
-                position = ToFixed(whole_position) | static_cast<uint32_t>(position);
-            } else if (sample.loop_mode == LOOP_BIDI && loop_length > 0) {
-                position = ReflectPosition(voice, position, loop_start, loop_end);
-            } else {
-                StopVoice(voice);
-                return;
-            }
-        }
+        position += run.delta * static_cast<uint64_t>(run.frames);
+        out += 2 * static_cast<ptrdiff_t>(run.frames);
+        left -= run.frames;
+        if (run.at_boundary && !CrossBoundary(voice, walk, position)) return;
         if (left == 0) break;
     }
-    voice.position = static_cast<uint32_t>(position >> 32);
-    voice.position_fraction = static_cast<uint32_t>(position);
+    StorePosition(voice, position);
 }
 
 }  // namespace
@@ -567,15 +449,33 @@ void MixVoices(float* out, int32_t frames) {
     }
 }
 
-void MixVoicesCleared(float* out, int32_t frames) {
+namespace {
+
+// MixVoicesCleared's loop; with muted 0 (a constant) the advance drops out,
+// so a program that never mutes does not link it.
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline void MixAllCleared(float* out, int32_t frames, uint64_t muted) {
     if (frames < 1) return;
     if (!mix_fixed) SelectMixVariant(FastestVariant());
     int32_t clean_from = 0;
     for (int32_t i = 0; i < MIXED_VOICE_COUNT; i++) {
         Voice& voice = VoicePool[i];
-        if (voice.sample && !SkipSilentVoice(voice, frames)) MixVoice(voice, out, frames, &clean_from);
+        if (!voice.sample) continue;
+        if (muted >> i & 1) {
+            AdvanceVoice(voice, frames);
+        } else if (!SkipSilentVoice(voice, frames)) {
+            MixVoice(voice, out, frames, &clean_from);
+        }
     }
 }
+
+}  // namespace
+
+void MixVoicesCleared(float* out, int32_t frames) { MixAllCleared(out, frames, 0); }
+
+void MixVoicesClearedMuted(float* out, int32_t frames, uint64_t muted) { MixAllCleared(out, frames, muted); }
 
 bool MixVariantSupported(int32_t variant) {
     switch (variant) {

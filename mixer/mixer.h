@@ -61,4 +61,18 @@ void MixVoices(float* out, int32_t frames);
 // the first voice to reach a value may write it without reading it.
 void MixVoicesCleared(float* out, int32_t frames);
 
+// MixVoicesCleared, except that the voices of the slots set in muted (bit i:
+// slot i) are only advanced (AdvanceVoice), not heard.
+void MixVoicesClearedMuted(float* out, int32_t frames, uint64_t muted);
+
+// Moves a voice on by frames frames exactly as MixVoices would (position,
+// loops, ramp and its rounding at the call's end, a sample's end), without
+// mixing it. Nothing for frames below 1 or an inactive voice.
+void AdvanceVoice(Voice& voice, int32_t frames);
+
+// AdvanceVoice for every voice among slots 0..63: what MixVoices(out, frames)
+// leaves of the voices, without output. With split in 1..frames-1, what
+// MixVoices(out, split) and then MixVoices(out + 2 x split, frames - split) leave.
+void AdvanceVoices(int32_t frames, int32_t split = 0);
+
 }  // namespace vinto

@@ -8,7 +8,8 @@
 
 namespace vinto {
 
-constexpr int MAX_INSTRUMENT_SAMPLES = 16;
+constexpr int MAX_INSTRUMENT_SAMPLES = 16;  // what an exact-mode instrument may carry
+constexpr int INSTRUMENT_SAMPLE_SLOTS = 32;  // slots of the record; complete mode loads up to this many
 constexpr int KEYMAP_NOTES = 96;
 constexpr int ORDER_TABLE_SIZE = 256;
 constexpr int ENVELOPE_POINTS = 20;       // room in the record
@@ -21,6 +22,8 @@ constexpr uint8_t ENVELOPE_ON = 1;
 constexpr uint8_t ENVELOPE_SUSTAIN = 2;
 constexpr uint8_t ENVELOPE_LOOP = 4;
 constexpr uint16_t MODULE_LINEAR_FREQUENCY = 1;
+constexpr uint32_t SONG_TITLE_SIZE = 20;       // bytes of the song name in the file
+constexpr uint32_t INSTRUMENT_NAME_BYTES = 22;  // bytes of an instrument name in the file
 
 struct PatternCell {
     uint8_t note;        // 0 none, 1..96 semitones (1 lowest), KEY_OFF_NOTE; others as the file gives them
@@ -54,8 +57,8 @@ struct Sample {
 };
 
 struct Instrument {
-    int32_t sample_count;                           // 0..MAX_INSTRUMENT_SAMPLES
-    Sample* samples[MAX_INSTRUMENT_SAMPLES];        // own samples below sample_count, EmptySample above; never null
+    int32_t sample_count;                           // 0..MAX_INSTRUMENT_SAMPLES (complete mode: ..INSTRUMENT_SAMPLE_SLOTS)
+    Sample* samples[INSTRUMENT_SAMPLE_SLOTS];       // own samples below sample_count, EmptySample above; never null
     uint8_t keymap[KEYMAP_NOTES];                   // sample slot per note - 1; 16 or more selects EmptySample
     EnvelopePoint volume_envelope[ENVELOPE_POINTS];
     EnvelopePoint pan_envelope[ENVELOPE_POINTS];
@@ -69,14 +72,28 @@ struct Instrument {
     uint8_t pan_loop_end;
     uint8_t volume_envelope_type;  // ENVELOPE_ON | ENVELOPE_SUSTAIN | ENVELOPE_LOOP
     uint8_t pan_envelope_type;
-    uint8_t vibrato_type;   // carried, not applied
-    uint8_t vibrato_sweep;  // carried, not applied
-    uint8_t vibrato_depth;  // carried, not applied
-    uint8_t vibrato_rate;   // carried, not applied
+    // Instrument auto-vibrato: applied by the complete replay only.
+    uint8_t vibrato_type;   // 0 sine, 1 square, 2 ramp up, 3 ramp down
+    uint8_t vibrato_sweep;  // ticks until the full depth is reached, 0 at once
+    uint8_t vibrato_depth;  // 0..15, period units at full amplitude
+    uint8_t vibrato_rate;   // phase step per tick, 256 a full cycle
     uint16_t fadeout;       // subtracted per tick from fade_volume after key-off; twice the file's value
+    char name[INSTRUMENT_NAME_BYTES + 1];  // as in the file up to a zero byte, trailing spaces dropped
 };
 
-struct Channel;  // the replay's per-channel record
+struct Channel;          // the exact replay's per-channel record
+struct CompleteChannel;  // the complete replay's per-channel record
+
+// Song-level playback state of the complete replay; part of the Module record
+// so that a copy of the record carries it. Reset with the other playback fields.
+struct CompleteSongState {
+    int32_t delay_passes;      // EEx on the current row: passes it asks for (x + 1), taken up at the row's end
+    int32_t passes_left;       // passes of a delayed row still due, counting the one playing; 0 none
+    int32_t break_row;         // row the next jump lands on (Bxx, Dxx, E6x)
+    int32_t jump_order;        // order named by Bxx, -1 = the one after the current
+    uint8_t loop_jump;         // E6x jumps back at the row's end: 1 to the loop start, 2 to the row itself
+    uint8_t position_jump;     // 1: Bxx or Dxx leaves the pattern at the row's end
+};
 
 }  // namespace vinto
 
@@ -105,10 +122,19 @@ struct Module {
     int32_t next_row;       // playback: row of the next row tick, -1 = none
     int32_t next_order;     // playback: order of the next row tick, -1 = none
     uint32_t time_ms;       // playback: song time in milliseconds
-    vinto::Channel* channels;  // playback: the channel table the replay works on (the global one while playing)
-    void (*tick_handler)(Module* module);  // ModuleTick
+    vinto::Channel* channels;  // playback: the exact replay's channel table (the global one while playing)
+    vinto::CompleteChannel* complete_channels;  // playback: the complete replay's channel table
+    vinto::CompleteSongState complete;          // playback: the complete replay's song state
+    void (*tick_handler)(Module* module);  // the replay mode's tick (ModuleTick for exact)
     SampleLoader sample_loader;            // null: sample data comes from the file
     int32_t mode;                          // VINTO_MODE_EXACT or VINTO_MODE_COMPLETE, chosen at load time
+    uint8_t from_memory;                   // 1: loaded by LoadModuleFromMemory, needing no file callbacks
+    char title[vinto::SONG_TITLE_SIZE + 1];  // song name as in the file up to a zero byte, trailing spaces dropped
+    // Controls the host sets; the playback or rendering of this module follows them.
+    uint32_t muted_channels;  // bit i: channel i is advanced but not heard
+    int32_t pass_limit;       // passes through the song to play, then silence; 0: for ever
+    float master_volume;      // output gain 0..1, applied when volume_scaled is 1
+    uint8_t volume_scaled;    // 0: full volume, the mix converted unscaled
 };
 
 namespace vinto {
@@ -118,6 +144,10 @@ extern Sample EmptySample;
 extern Instrument EmptyInstrument;
 
 bool ParseXm(Module* module, struct FileHandle* handle);
+// The complete mode's parser: reads the layout the file declares (version,
+// header sizes, instruments of up to 32 samples). ParseXm calls it through
+// the table of modes.
+bool ParseXmInDeclaredLayout(Module* module, struct FileHandle* handle);
 
 // Records why the current load failed; GetLoadError reports it.
 void SetLoadError(const char* reason);

@@ -12,8 +12,8 @@
 
 #include "module/file_io.h"
 #include "module/module.h"
-#include "output/output.h"
-#include "replay/replay.h"
+#include "output/stop.h"
+#include "replay/modes.h"
 
 namespace vinto {
 
@@ -24,15 +24,20 @@ namespace {
 
 constexpr char XM_IDENTIFICATION[] = "Extended Module: ";
 constexpr uint32_t XM_IDENTIFICATION_SIZE = 17;
+constexpr int32_t XM_VERSION_OFFSET = 58;      // format version, read in complete mode only
 constexpr int32_t XM_HEADER_SIZE_OFFSET = 60;  // header size H; counted from here
+constexpr int64_t XM_CHANNEL_COUNT_END = 70;    // the fields that can refuse a song end here
 constexpr uint32_t XM_HEADER_BLOCK_SIZE = 264;  // instrument count .. order table
-constexpr uint32_t PATTERN_HEADER_SIZE = 9;     // assumed whatever the file says
-constexpr int32_t NAME_AND_TYPE_SIZE = 23;      // instrument name and type: skipped
+constexpr uint32_t PATTERN_HEADER_SIZE = 9;     // exact mode assumes it whatever the file says
+constexpr uint16_t XM_VERSION_SHORT_ROWS = 0x0102;    // pattern rows in one byte, less one
+constexpr uint16_t XM_VERSION_PATTERNS_LAST = 0x0103;  // like 0x0102, instruments before patterns
+constexpr uint32_t INSTRUMENT_HEADER_BYTES = 263;  // what FastTracker 2 writes; the fields end at 241
+constexpr uint32_t SAMPLE_HEADER_SIZE = 40;
 constexpr int32_t SAMPLE_NAME_SIZE = 23;        // reserved byte and sample name: skipped
 constexpr uint32_t ENVELOPE_BYTES = FILE_ENVELOPE_POINTS * 4;
 constexpr uint32_t ENVELOPE_BLOCK_SIZE = 16;   // point counts .. fadeout
 
-constexpr int32_t MAX_LOADED_CHANNELS = MAX_CHANNELS;  // the replay engine's channel slots
+constexpr int32_t MAX_LOADED_CHANNELS = 32;  // the replay engines' channel slots
 constexpr uint32_t MAX_PATTERN_ROWS = 256;
 constexpr int32_t EMPTY_PATTERN_ROWS = 64;  // a pattern the song names but the file lacks
 constexpr uint32_t MAX_INSTRUMENTS = 32767;  // what instrument_count can hold
@@ -52,10 +57,11 @@ constexpr uint8_t SAMPLE_TYPE_FORWARD = 0x01;
 constexpr uint8_t SAMPLE_TYPE_BIDI = 0x02;
 constexpr uint8_t SAMPLE_TYPE_16_BIT = 0x10;
 
-// ---- why the last load failed -------------------------------------------------
+// ---- why the last load failed, and what it made up -----------------------------
 //
 // A load is refused (LoadModule returns null and releases what was built) for:
 //   "not an XM module"                         identification text wrong or short
+//   "file is cut short at byte N (header incomplete)"  it ends before the channel count does
 //   "no channels"
 //   "too many channels (N, at most 32)"        the replay engine has 32 channel slots
 //   "empty song (song length 0)"
@@ -65,28 +71,35 @@ constexpr uint8_t SAMPLE_TYPE_16_BIT = 0x10;
 //   "sample too long (N frames, at most 2147483647)"
 //   "module too large (patterns and samples need more than 256 MiB)"
 //   "out of memory"
-// and by LoadModule itself for "no file callbacks installed" and "cannot open the file".
-// Everything else out of range is clamped where it is read.
+// and before parsing for "unknown replay mode", "no file callbacks installed",
+// "cannot open the file" and "no data". Everything else out of range is
+// clamped where it is read. A file that ends later loads with zeros for what
+// it lacks, and the load warning says where it ended.
 
-// A small static text: composing a reason must not allocate.
-char load_error[96] = "";
+// Small static texts: composing one must not allocate.
+constexpr size_t MESSAGE_SIZE = 96;
+char load_error[MESSAGE_SIZE] = "";
+char load_warning[MESSAGE_SIZE] = "";
 
-void AppendText(size_t& used, const char* text) {
-    while (*text && used + 1 < sizeof(load_error)) load_error[used++] = *text++;
-    load_error[used] = 0;
+void AppendText(char* message, size_t& used, const char* text) {
+    while (*text && used + 1 < MESSAGE_SIZE) message[used++] = *text++;
+    message[used] = 0;
 }
 
-void AppendNumber(size_t& used, uint32_t value) {
-    char digits[24];
+// before, the number in decimal, after.
+void Compose(char* message, const char* before, uint32_t value, const char* after) {
+    char digits[12];
     int count = 0;
     do {
-        digits[count++] = char('0' + value % 10);
+        digits[sizeof(digits) - 2 - count++] = char('0' + value % 10);
         value /= 10;
     } while (value);
-    char text[24];
-    for (int i = 0; i < count; i++) text[i] = digits[count - 1 - i];
-    text[count] = 0;
-    AppendText(used, text);
+    digits[sizeof(digits) - 1] = 0;
+    size_t used = 0;
+    message[0] = 0;
+    AppendText(message, used, before);
+    AppendText(message, used, digits + sizeof(digits) - 1 - count);
+    AppendText(message, used, after);
 }
 
 // Every refusal goes through here: records the reason and fails the load.
@@ -97,11 +110,7 @@ bool Refuse(const char* reason) {
 
 // A reason with the offending number: before, the number, after.
 bool Refuse(const char* before, uint32_t value, const char* after) {
-    size_t used = 0;
-    load_error[0] = 0;
-    AppendText(used, before);
-    AppendNumber(used, value);
-    AppendText(used, after);
+    Compose(load_error, before, value, after);
     return false;
 }
 
@@ -114,13 +123,30 @@ struct XmReader {
     Module* module;
     FileHandle* file;
     uint64_t bytes_reserved;  // pattern and sample memory taken from the budget so far
+    int64_t file_end;         // the file's length once a read came up short; -1 before
+    // Complete mode reads the layout the file declares (version, header
+    // sizes); exact mode reads the fixed layout of version 0x0104.
+    bool complete;
+    uint16_t version;  // complete mode only
 };
+
+// A read came up short: the file's length is noted once (the read may have
+// started past the end, so it is asked for), and reading goes on where it was.
+void NoteFileEnd(XmReader& reader) {
+    if (reader.file_end >= 0) return;
+    const int32_t position = FileTell(reader.file);
+    FileSeek(reader.file, 0, SEEK_FROM_END);
+    reader.file_end = FileTell(reader.file);
+    FileSeek(reader.file, position, SEEK_FROM_START);
+}
 
 // Zeroes the buffer before reading, so bytes the file lacks read as 0 and no
 // value from an earlier read survives. Returns the bytes actually read.
 uint32_t ReadBlock(XmReader& reader, void* buffer, uint32_t size) {
     memset(buffer, 0, size);
-    return FileRead(buffer, size, reader.file);
+    const uint32_t got = FileRead(buffer, size, reader.file);
+    if (got < size) NoteFileEnd(reader);
+    return got;
 }
 
 uint16_t Get16(const uint8_t* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
@@ -180,12 +206,25 @@ bool Reserve(XmReader& reader, uint64_t bytes) {
 
 // ---- module header ----------------------------------------------------------------
 
+// A name field as text: up to the first zero byte, trailing spaces dropped
+// (trackers pad with either); out has room for size + 1 bytes.
+void KeepName(char* out, const uint8_t* bytes, uint32_t size) {
+    uint32_t length = 0;
+    while (length < size && bytes[length]) length++;
+    while (length > 0 && bytes[length - 1] == ' ') length--;
+    memcpy(out, bytes, length);
+    out[length] = 0;
+}
+
 bool ReadIdentification(XmReader& reader) {
     uint8_t text[XM_IDENTIFICATION_SIZE];
     FileSeek(reader.file, 0, SEEK_FROM_START);
     if (ReadBlock(reader, text, XM_IDENTIFICATION_SIZE) < XM_IDENTIFICATION_SIZE) return Refuse("not an XM module");
     for (uint32_t k = 0; k < XM_IDENTIFICATION_SIZE; k++)
         if (text[k] != uint8_t(XM_IDENTIFICATION[k])) return Refuse("not an XM module");
+    uint8_t title[SONG_TITLE_SIZE];
+    ReadBlock(reader, title, SONG_TITLE_SIZE);  // right behind the identification
+    KeepName(reader.module->title, title, SONG_TITLE_SIZE);
     return true;
 }
 
@@ -193,6 +232,10 @@ bool ReadIdentification(XmReader& reader) {
 // Returns the number of patterns the file stores.
 bool ReadModuleHeader(XmReader& reader, uint32_t& stored_patterns) {
     Module& module = *reader.module;
+    if (reader.complete) {
+        FileSeek(reader.file, XM_VERSION_OFFSET, SEEK_FROM_START);
+        reader.version = Read16(reader);
+    }
     FileSeek(reader.file, XM_HEADER_SIZE_OFFSET, SEEK_FROM_START);
     uint32_t header_size = Read32(reader);
     uint8_t counts[6];
@@ -205,6 +248,9 @@ bool ReadModuleHeader(XmReader& reader, uint32_t& stored_patterns) {
     ReadBlock(reader, block, sizeof(block));
     uint32_t instrument_count = Get16(block);
 
+    // Zeros standing in for these fields would refuse the song for the wrong reason.
+    if (reader.file_end >= 0 && reader.file_end < XM_CHANNEL_COUNT_END)
+        return Refuse("file is cut short at byte ", uint32_t(reader.file_end), " (header incomplete)");
     if (channel_count == 0) return Refuse("no channels");
     if (channel_count > uint32_t(MAX_LOADED_CHANNELS))
         return Refuse("too many channels (", channel_count, ", at most 32)");
@@ -266,16 +312,33 @@ bool AllocateCells(XmReader& reader, Pattern& pattern, uint32_t rows) {
 }
 
 bool ReadPattern(XmReader& reader, Pattern& pattern) {
+    int64_t start = reader.complete ? FileTell(reader.file) : 0;
     uint8_t header[PATTERN_HEADER_SIZE];
-    ReadBlock(reader, header, sizeof(header));
-    uint32_t rows = Get16(header + 5);
-    uint32_t packed_size = Get16(header + 7);
+    uint32_t rows, packed_size, header_length = 0;
+    bool short_rows = reader.complete && reader.version == XM_VERSION_SHORT_ROWS;
+    if (short_rows) {
+        ReadBlock(reader, header, PATTERN_HEADER_SIZE - 1);
+        header_length = Get32(header);
+        rows = uint32_t(header[5]) + 1;
+        packed_size = Get16(header + 6);
+    } else {
+        ReadBlock(reader, header, sizeof(header));
+        header_length = Get32(header);
+        rows = Get16(header + 5);
+        packed_size = Get16(header + 7);
+    }
     if (rows > MAX_PATTERN_ROWS) return Refuse("pattern with too many rows (", rows, ", at most 256)");
     // A pattern of no rows could not be played; it becomes 64 empty rows.
     if (!AllocateCells(reader, pattern, rows == 0 ? EMPTY_PATTERN_ROWS : rows)) return false;
+    // A stated length shorter than the fields just read cannot be right.
+    uint32_t read_length = short_rows ? PATTERN_HEADER_SIZE - 1 : PATTERN_HEADER_SIZE;
+    int64_t data_start = start + (header_length < read_length ? read_length : header_length);
+    if (reader.complete) SeekTo(reader, data_start);
     if (packed_size == 0) return true;
     uint32_t cells = rows * uint32_t(reader.module->channel_count);
     for (uint32_t k = 0; k < cells; k++) ReadCell(reader, pattern.cells[k]);
+    // The stored size says where the next pattern starts, whatever the cells took.
+    if (reader.complete) SeekTo(reader, data_start + packed_size);
     return true;
 }
 
@@ -324,14 +387,10 @@ void NormaliseEnvelope(uint8_t& point_count, uint8_t& type, uint8_t sustain, uin
         type &= uint8_t(~ENVELOPE_LOOP);
 }
 
-void ReadEnvelopes(XmReader& reader, Instrument& instrument) {
-    uint8_t points[2 * ENVELOPE_BYTES];
-    ReadBlock(reader, points, sizeof(points));
+// points: both envelopes' 12 points; block: point counts .. fadeout.
+void SetEnvelopes(const uint8_t* points, const uint8_t* block, Instrument& instrument) {
     ReadEnvelopePoints(points, instrument.volume_envelope);
     ReadEnvelopePoints(points + ENVELOPE_BYTES, instrument.pan_envelope);
-
-    uint8_t block[ENVELOPE_BLOCK_SIZE];
-    ReadBlock(reader, block, sizeof(block));
     instrument.volume_point_count = block[0];
     instrument.pan_point_count = block[1];
     instrument.volume_sustain = block[2];
@@ -352,6 +411,14 @@ void ReadEnvelopes(XmReader& reader, Instrument& instrument) {
                       instrument.volume_sustain, instrument.volume_loop_start, instrument.volume_loop_end);
     NormaliseEnvelope(instrument.pan_point_count, instrument.pan_envelope_type, instrument.pan_sustain,
                       instrument.pan_loop_start, instrument.pan_loop_end);
+}
+
+void ReadEnvelopes(XmReader& reader, Instrument& instrument) {
+    uint8_t points[2 * ENVELOPE_BYTES];
+    ReadBlock(reader, points, sizeof(points));
+    uint8_t block[ENVELOPE_BLOCK_SIZE];
+    ReadBlock(reader, block, sizeof(block));
+    SetEnvelopes(points, block, instrument);
 }
 
 // Reads one 40-byte sample header, brings sizes to frames and the loop inside
@@ -447,7 +514,10 @@ void ReadSampleData(XmReader& reader, Sample& sample, int32_t instrument_index, 
             uint32_t piece = byte_count - handed < SAMPLE_READ_PIECE ? byte_count - handed : SAMPLE_READ_PIECE;
             uint32_t got = FileRead(bytes + handed, piece, reader.file);
             handed += piece;
-            if (got < piece) break;
+            if (got < piece) {
+                NoteFileEnd(reader);
+                break;
+            }
         }
     }
     // Entries from here on hold only bytes never handed out: zeros.
@@ -485,12 +555,15 @@ bool ReadInstrument(XmReader& reader, int32_t index) {
     Instrument& instrument = reader.module->instruments[index];
     int64_t start = FileTell(reader.file);
     uint32_t header_size = Read32(reader);
-    FileSeek(reader.file, NAME_AND_TYPE_SIZE, SEEK_FROM_CURRENT);
+    uint8_t name[INSTRUMENT_NAME_BYTES];
+    ReadBlock(reader, name, INSTRUMENT_NAME_BYTES);
+    KeepName(instrument.name, name, INSTRUMENT_NAME_BYTES);
+    FileSeek(reader.file, 1, SEEK_FROM_CURRENT);  // the type byte
     uint32_t sample_count = Read16(reader);
     if (sample_count > uint32_t(MAX_INSTRUMENT_SAMPLES))
         return Refuse("too many samples in an instrument (", sample_count, ", at most 16)");
     instrument.sample_count = int32_t(sample_count);
-    for (uint32_t j = sample_count; j < uint32_t(MAX_INSTRUMENT_SAMPLES); j++) instrument.samples[j] = &EmptySample;
+    for (uint32_t j = sample_count; j < uint32_t(INSTRUMENT_SAMPLE_SLOTS); j++) instrument.samples[j] = &EmptySample;
     if (sample_count == 0) {
         SeekTo(reader, start + header_size);
         return true;
@@ -514,7 +587,52 @@ bool ReadInstrument(XmReader& reader, int32_t index) {
     return true;
 }
 
-bool ReadInstruments(XmReader& reader) {
+// Complete mode: the header is read within its stated size (fields beyond it
+// stay zero), sample headers are as long as the instrument says, and an
+// instrument may carry more than 16 samples: up to 32 are kept, the others'
+// headers and data are passed over.
+bool ReadInstrumentInLayout(XmReader& reader, int32_t index) {
+    Instrument& instrument = reader.module->instruments[index];
+    int64_t start = FileTell(reader.file);
+    uint8_t header[INSTRUMENT_HEADER_BYTES] = {};
+    uint32_t header_size = Read32(reader);
+    uint32_t stated = header_size < INSTRUMENT_HEADER_BYTES ? header_size : INSTRUMENT_HEADER_BYTES;
+    if (stated > 4) ReadBlock(reader, header + 4, stated - 4);
+    KeepName(instrument.name, header + 4, INSTRUMENT_NAME_BYTES);
+    uint32_t sample_count = Get16(header + 27);
+    uint32_t sample_header_size = Get32(header + 29);
+    // A sample header shorter than its fields cannot be right: such sizes come from damaged files.
+    if (sample_header_size < SAMPLE_HEADER_SIZE) sample_header_size = SAMPLE_HEADER_SIZE;
+    uint32_t kept = sample_count < uint32_t(INSTRUMENT_SAMPLE_SLOTS) ? sample_count : INSTRUMENT_SAMPLE_SLOTS;
+    instrument.sample_count = int32_t(kept);
+    for (uint32_t j = kept; j < uint32_t(INSTRUMENT_SAMPLE_SLOTS); j++) instrument.samples[j] = &EmptySample;
+    if (sample_count > 0) {
+        memcpy(instrument.keymap, header + 33, KEYMAP_NOTES);
+        SetEnvelopes(header + 129, header + 225, instrument);
+    }
+    SeekTo(reader, start + header_size);
+
+    uint64_t skipped_bytes = 0;  // data of the samples beyond the slots
+    for (uint32_t j = 0; j < sample_count; j++) {
+        int64_t sample_start = FileTell(reader.file);
+        if (j < kept) {
+            if (!Reserve(reader, sizeof(Sample))) return RefuseTooLarge();
+            Sample* sample = static_cast<Sample*>(calloc(1, sizeof(Sample)));
+            if (!sample) return OutOfMemory();
+            instrument.samples[j] = sample;
+            if (!ReadSampleHeader(reader, *sample)) return false;
+        } else {
+            skipped_bytes += Read32(reader);  // stored length in bytes, 8- or 16-bit alike
+        }
+        SeekTo(reader, sample_start + sample_header_size);
+    }
+    for (uint32_t j = 0; j < kept; j++) ReadSampleData(reader, *instrument.samples[j], index, j);
+    SeekTo(reader, FileTell(reader.file) + int64_t(skipped_bytes));
+    return true;
+}
+
+// read_one: ReadInstrument, or ReadInstrumentInLayout for a declared layout.
+bool ReadInstruments(XmReader& reader, bool (*read_one)(XmReader& reader, int32_t index)) {
     Module& module = *reader.module;
     if (module.instrument_count == 0) return true;
     // Up to 32767 records: a few bytes of file must not buy megabytes beyond the budget.
@@ -522,18 +640,18 @@ bool ReadInstruments(XmReader& reader) {
     module.instruments = static_cast<Instrument*>(calloc(size_t(module.instrument_count), sizeof(Instrument)));
     if (!module.instruments) return OutOfMemory();
     for (int32_t i = 0; i < module.instrument_count; i++)
-        if (!ReadInstrument(reader, i)) return false;
+        if (!read_one(reader, i)) return false;
     return true;
 }
 
 // Releases everything a module owns, then the module. Not for a module that
-// may be playing: FreeModule stops playback first.
+// may be playing: FreeModule stops its playback first.
 void ReleaseModule(Module* module) {
     if (module->instruments) {
         for (int32_t i = 0; i < module->instrument_count; i++) {
             Instrument& instrument = module->instruments[i];
             // Slots from sample_count on hold EmptySample, which is never released.
-            for (int32_t j = 0; j < instrument.sample_count && j < MAX_INSTRUMENT_SAMPLES; j++) {
+            for (int32_t j = 0; j < instrument.sample_count && j < INSTRUMENT_SAMPLE_SLOTS; j++) {
                 Sample* sample = instrument.samples[j];
                 if (!sample) continue;
                 if (sample->data) free(sample->data - 1);  // the zero entry in front
@@ -554,20 +672,88 @@ void ReleaseModule(Module* module) {
 void SetLoadError(const char* reason) {
     size_t used = 0;
     load_error[0] = 0;
-    AppendText(used, reason);
+    AppendText(load_error, used, reason);
+}
+
+// A load that read past the file's end succeeds, with a warning saying so.
+bool NoteEarlyEnd(const XmReader& reader) {
+    if (reader.file_end >= 0)
+        Compose(load_warning, "file ends at byte ", uint32_t(reader.file_end), "; the rest plays as silence");
+    return true;
+}
+
+bool ParseXmInDeclaredLayout(Module* module, FileHandle* handle) {
+    XmReader reader = {module, handle, 0, -1, true, 0};
+    if (!ReadIdentification(reader)) return false;
+    module->default_global_volume = START_GLOBAL_VOLUME;
+    uint32_t stored_patterns = 0;
+    if (!ReadModuleHeader(reader, stored_patterns)) return false;
+    // Versions 0x0102 and 0x0103 store the instruments before the patterns;
+    // any other version is read as 0x0104.
+    if (reader.version == XM_VERSION_SHORT_ROWS || reader.version == XM_VERSION_PATTERNS_LAST) {
+        if (!ReadInstruments(reader, ReadInstrumentInLayout) || !ReadPatterns(reader, stored_patterns)) return false;
+    } else if (!ReadPatterns(reader, stored_patterns) || !ReadInstruments(reader, ReadInstrumentInLayout)) {
+        return false;
+    }
+    return NoteEarlyEnd(reader);
 }
 
 bool ParseXm(Module* module, FileHandle* handle) {
     if (!module || !handle) return Refuse("cannot open the file");
-    XmReader reader = {module, handle, 0};
+    // The one place the mode decides: the replay that plays the module and
+    // the layout the loader reads. The declared-layout parser is reached only
+    // through the table of modes, so a build without the complete mode links
+    // none of it.
+    const ReplayMode* replay = FindReplayMode(module->mode);
+    if (!replay) return Refuse("unknown replay mode");
+    module->tick_handler = replay->tick;
+    if (replay->parse_declared_layout) return replay->parse_declared_layout(module, handle);
+    XmReader reader = {module, handle, 0, -1, false, 0};
     if (!ReadIdentification(reader)) return false;
-    module->tick_handler = ModuleTick;
     module->default_global_volume = START_GLOBAL_VOLUME;
     uint32_t stored_patterns = 0;
     if (!ReadModuleHeader(reader, stored_patterns)) return false;
     if (!ReadPatterns(reader, stored_patterns)) return false;
-    return ReadInstruments(reader);
+    if (!ReadInstruments(reader, ReadInstrument)) return false;
+    return NoteEarlyEnd(reader);
 }
+
+namespace {
+
+// The start of every public load: no error or warning yet; false (refused)
+// for a mode the build does not have.
+bool BeginLoad(int32_t mode) {
+    SetLoadError("");
+    load_warning[0] = 0;
+    if (FindReplayMode(mode)) return true;
+    Refuse("unknown replay mode");
+    return false;
+}
+
+// Reads a module from the opened file, which it closes. Each public load opens
+// its own kind of file, so a program that never loads from memory links none of it.
+Module* LoadFrom(FileHandle* file, SampleLoader sample_loader, int32_t mode, bool from_memory) {
+    Module* module = static_cast<Module*>(calloc(1, sizeof(Module)));
+    if (!module) {
+        FileClose(file);
+        OutOfMemory();
+        return nullptr;
+    }
+    module->sample_loader = sample_loader;
+    module->mode = mode;
+    module->from_memory = from_memory;
+    bool parsed = ParseXm(module, file);
+    FileClose(file);
+    if (!parsed) {
+        // Never played, so nothing to stop.
+        load_warning[0] = 0;
+        ReleaseModule(module);
+        return nullptr;
+    }
+    return module;
+}
+
+}  // namespace
 
 }  // namespace vinto
 
@@ -575,51 +761,52 @@ using namespace vinto;
 
 const char* GetLoadError(void) { return load_error; }
 
-Module* LoadModule(const char* name, SampleLoader sample_loader) {
+const char* GetLoadWarning(void) { return load_warning; }
+
+Module* VintoLoadModule(const char* name, SampleLoader sample_loader) {
     return LoadModuleInMode(name, sample_loader, VINTO_MODE_EXACT);
 }
 
 Module* LoadModuleInMode(const char* name, SampleLoader sample_loader, int32_t mode) {
-    SetLoadError("");
-    if (mode != VINTO_MODE_EXACT) {
-        Refuse("unknown replay mode");
-        return nullptr;
-    }
+    if (!BeginLoad(mode)) return nullptr;
     if (!FileIoInstalled()) {
         Refuse("no file callbacks installed");
         return nullptr;
     }
-    Module* module = static_cast<Module*>(calloc(1, sizeof(Module)));
-    if (!module) {
-        OutOfMemory();
-        return nullptr;
-    }
     FileHandle* file = FileOpen(name);
     if (!file) {
-        free(module);
         Refuse("cannot open the file");
         return nullptr;
     }
-    module->sample_loader = sample_loader;
-    module->mode = mode;
-    bool parsed = ParseXm(module, file);
-    FileClose(file);
-    if (!parsed) {
-        // Never played, so nothing to stop: stopping here would end the
-        // playback of some other module.
-        ReleaseModule(module);
-        return nullptr;
-    }
-    return module;
+    return LoadFrom(file, sample_loader, mode, false);
 }
 
-bool FreeModule(Module* module) {
-    if (!module) return false;
-    while (output.rendering.load()) {
+Module* LoadModuleFromMemory(const void* data, uint32_t size, int32_t mode) {
+    if (!BeginLoad(mode)) return nullptr;
+    if (!data) {
+        Refuse("no data");
+        return nullptr;
     }
-    StopPlayback(module);
+    FileHandle* file = FileOpenMemory(data, size);
+    if (!file) {
+        OutOfMemory();
+        return nullptr;
+    }
+    return LoadFrom(file, nullptr, mode, true);
+}
+
+bool VintoFreeModule(Module* module) {
+    if (!module) return false;
+    // Its own playback or rendering only: another module may be playing.
+    StopOutputOf(module);
     ReleaseModule(module);
     return true;
 }
+
+#ifndef _WIN32
+// The same operations under their plain names, where the system has none of its own.
+Module* LoadModule(const char* name, SampleLoader sample_loader) { return VintoLoadModule(name, sample_loader); }
+bool FreeModule(Module* module) { return VintoFreeModule(module); }
+#endif
 
 int32_t GetModuleMode(const Module* module) { return module ? module->mode : -1; }

@@ -1,7 +1,7 @@
 // Waveform-audio output in its Windows shape. Windows builds use winmm; on
 // Linux, wave_out_sdl.cpp offers the same calls over SDL2 (and tests link a
 // double with a position they set). Only what the playback relies on exists
-// here: one looping buffer, a byte position, reset and close.
+// here: one looping buffer, a byte position, pause and restart, reset and close.
 #pragma once
 
 #include "platform/win32.h"
@@ -90,7 +90,18 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT header_siz
 MMRESULT waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT header_size);
 MMRESULT waveOutGetPosition(HWAVEOUT device, LPMMTIME time, UINT time_size);
 MMRESULT waveOutReset(HWAVEOUT device);
+// Stops playing where the device stands, keeping the position; waveOutRestart
+// goes on from there.
+MMRESULT waveOutPause(HWAVEOUT device);
+MMRESULT waveOutRestart(HWAVEOUT device);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT header_size);
 MMRESULT waveOutClose(HWAVEOUT device);
+// The words for a result code; for MMSYSERR_NODRIVER those the audio system
+// gave at the last failed open. Apart from the device (wave_out_error.cpp), so
+// that a device double need not offer it.
+MMRESULT waveOutGetErrorTextA(MMRESULT error, LPSTR text, UINT text_size);
+
+// Keeps the audio system's words about a failed open for waveOutGetErrorTextA.
+void RememberOpenFailure(const char* text);
 }  // namespace vinto
 #endif

@@ -9,7 +9,6 @@
 // the caller's writes into the buffer before the callback's later reads.
 #include <SDL.h>
 #include <dlfcn.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -36,16 +35,10 @@ constexpr Uint16 CALLBACK_FRAMES = 1024;      // SDL's buffer: 23 ms at 44100 Hz
 
 bool IsOpen(HWAVEOUT device) { return device && device->magic == DEVICE_MAGIC; }
 
-// The one line a person sees when nothing can be heard: Windows would stay
-// silent, but a Linux player started from a shell should say why.
-void ReportNoDevice() {
-    fprintf(stderr, "vinto: no audio output device (%s): playing nothing\n", SDL_GetError());
-}
-
 void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 
-// ALSA's library prints its own diagnostics when it finds no card; the line
-// above says what matters. Only a library SDL has already loaded is touched.
+// ALSA's library prints its own diagnostics when it finds no card; the
+// programs say what matters. Only a library SDL has already loaded is touched.
 void QuietAlsa() {
     void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_NOLOAD);
     if (!alsa) return;
@@ -96,7 +89,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT result, UINT device_id, const WAVEFORMATEX* form
     WaveOutDevice* device = static_cast<WaveOutDevice*>(calloc(1, sizeof(WaveOutDevice)));
     if (!device) return MMSYSERR_NOMEM;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        ReportNoDevice();
+        RememberOpenFailure(SDL_GetError());
         free(device);
         return MMSYSERR_NODRIVER;
     }
@@ -112,7 +105,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT result, UINT device_id, const WAVEFORMATEX* form
     // No changes allowed: SDL converts to whatever the hardware takes.
     device->sdl_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
     if (device->sdl_device == 0) {
-        ReportNoDevice();
+        RememberOpenFailure(SDL_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         free(device);
         return MMSYSERR_NODRIVER;
@@ -188,6 +181,19 @@ MMRESULT waveOutReset(HWAVEOUT device) {
     device->read_offset = 0;
     device->bytes_played = 0;
     SDL_UnlockAudioDevice(device->sdl_device);
+    return MMSYSERR_NOERROR;
+}
+
+// SDL stops calling back while the device is paused, so the position stands still.
+MMRESULT waveOutPause(HWAVEOUT device) {
+    if (!IsOpen(device)) return MMSYSERR_INVALHANDLE;
+    SDL_PauseAudioDevice(device->sdl_device, 1);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutRestart(HWAVEOUT device) {
+    if (!IsOpen(device)) return MMSYSERR_INVALHANDLE;
+    SDL_PauseAudioDevice(device->sdl_device, 0);
     return MMSYSERR_NOERROR;
 }
 

@@ -10,13 +10,10 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-// kernel32 has an old LoadModule of its own, and FreeModule is a macro for
-// FreeLibrary: keep both out of the way of the engine's operations.
-#define LoadModule Win32LoadModule
+// The public header names its LoadModule and FreeModule differently on
+// Windows, so both headers go together as they are.
 #include <windows.h>
 #include <mmsystem.h>
-#undef LoadModule
-#undef FreeModule
 #else
 #include <stdint.h>
 

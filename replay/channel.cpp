@@ -1,5 +1,9 @@
 // Channel records, tempo, and the restart of a channel for a new sample.
+#include <string.h>
+
+#include "mixer/mixer.h"
 #include "output/output.h"
+#include "replay/modes.h"
 #include "replay/replay.h"
 
 namespace vinto {
@@ -41,6 +45,34 @@ void ResetChannelForSample(Channel& channel, const Sample& sample) {
     channel.key_off = 0;
     channel.fade_volume = FADE_FULL;
     channel.flags |= CHANNEL_VOLUME | CHANNEL_PAN;
+}
+
+void ResetExactChannels(Module& module, const ReplayTables& tables, bool link_voices) {
+    module.channels = tables.channels;
+    if (!tables.channels) return;
+    for (int32_t i = 0; i < module.channel_count; i++) {
+        memset(&tables.channels[i], 0, sizeof(Channel));
+        tables.channels[i].voice = link_voices ? &VoicePool[i] : nullptr;
+    }
+}
+
+bool ResetReplayState(Module& module, const ReplayTables& tables, bool link_voices) {
+    const ReplayMode* mode = FindReplayMode(module.mode);
+    if (!mode || module.channel_count > MAX_CHANNELS) return false;
+    module.global_volume = module.default_global_volume;
+    module.speed = module.default_speed;
+    module.row = 0;
+    module.order = 0;
+    module.next_order = -1;
+    module.next_row = -1;
+    module.tick_samples_left = 0;
+    module.tick = 0;
+    module.time_ms = 0;
+    SetBpm(module, module.default_bpm);
+    module.complete = CompleteSongState{};
+    module.complete.jump_order = -1;
+    mode->reset_channels(module, tables, link_voices);
+    return true;
 }
 
 }  // namespace vinto

@@ -95,6 +95,9 @@ void StepEnvelope(Channel& channel, EnvelopeState& state, uint8_t type, uint8_t 
                   uint8_t flag);
 void ApplyChannelToVoice(Channel& channel, Sample* sample, const Module& module);
 void ModuleTick(Module* module);
+// The exact replay's entry in the table of modes: channel i zeroed, on voice slot i or none.
+struct ReplayTables;
+void ResetExactChannels(Module& module, const ReplayTables& tables, bool link_voices);
 
 // --- Pieces shared by the row tick and the later ticks --------------------------
 

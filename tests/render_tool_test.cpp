@@ -108,7 +108,7 @@ TEST_F(Tool, WavFileAndSyncRowsCarryTheLibrarysFrames) {
                std::to_string(GetPlayRow(module)) + "," + std::to_string(GetPlayTime(module)) + "\n";
     }
     FreeModule(module);
-    Run({"--sync", Path("pos.csv"), "--frames", "52000", Path("song.xm"), Path("out.WAV")});
+    Run({"--mode", "exact", "--sync", Path("pos.csv"), "--frames", "52000", Path("song.xm"), Path("out.WAV")});
     const std::string wav = ReadFile(Path("out.WAV"));
     const uint32_t data = 59 * 884 * 4;
     ASSERT_EQ(wav.size(), 44u + data);
@@ -133,7 +133,7 @@ TEST_F(Tool, FailuresExplainAndLeaveNoOutput) {
     const std::string song = Path("song.xm"), usage = "usage: vinto-render";
     const struct { std::vector<std::string> args; int status; std::vector<std::string> message; } cases[] = {
         {{Path("none.xm"), Path("o.wav")}, 1, {Path("none.xm"), "cannot open the file"}},
-        {{Path("taken"), Path("o.wav")}, 1, {Path("taken"), "cannot open the file"}},
+        {{Path("taken"), Path("o.wav")}, 1, {Path("taken") + ": is a directory"}},
         {{Path("text.xm"), Path("o.wav")}, 1, {Path("text.xm"), "not an XM module"}},
         {{Path("wide.xm"), Path("o.raw")}, 1, {Path("wide.xm"), "too many channels (33, at most 32)"}},
         {{song, Path("no/o.wav")}, 1, {Path("no/o.wav"), "cannot write"}},
@@ -141,6 +141,7 @@ TEST_F(Tool, FailuresExplainAndLeaveNoOutput) {
         {{"--sync", Path("no/s.csv"), song, Path("o.wav")}, 1, {Path("no/s.csv"), "cannot write"}},
         {{}, 2, {usage}},
         {{"--seconds", "1e3", song, Path("a.wav")}, 2, {usage}},
+        {{"--mode", "loud", song, Path("a.wav")}, 2, {usage, "--mode needs exact or complete"}},
         {{"--frames", "99999999999", song, Path("a.wav")}, 2, {usage, "too long for a WAV file"}},
     };
     const auto files = [this] { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator()); };

@@ -115,6 +115,9 @@ MMRESULT waveOutReset(HWAVEOUT handle) {
     return Call("reset", handle, released);  // the ring released while played
 }
 
+MMRESULT waveOutPause(HWAVEOUT handle) { Lock lock(mutex); return Call("pause", handle); }
+MMRESULT waveOutRestart(HWAVEOUT handle) { Lock lock(mutex); return Call("restart", handle); }
+
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT) {
     Lock lock(mutex);
     header->dwFlags &= ~WHDR_PREPARED;

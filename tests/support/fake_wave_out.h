@@ -7,6 +7,10 @@
 
 #include <string>
 
+#include "platform/wave_out.h"
+
+using namespace vinto;
+
 namespace fake_wave_out {
 
 void Reset();  // forgets everything (no output thread may run): nothing open, position 0
@@ -18,7 +22,7 @@ void SetPosition(uint32_t bytes, uint32_t step_per_query = 0, bool answered = tr
 // thread's pass after it is over; false after two seconds.
 bool WaitForPass();
 struct Record {
-    std::string calls;    // device calls in order: "open prepare write reset unprepare close ", "refused "
+    std::string calls;    // device calls in order: "open prepare write reset unprepare close ", "refused ", "pause restart ", "pause restart "
     std::string misuses;  // what a real device would refuse or play wrongly; empty when none
     bool open;            // a device is open
 };

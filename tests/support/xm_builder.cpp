@@ -171,7 +171,8 @@ std::string ModuleFaults(const Module* module) {
     }
     for (int32_t i = 0; m.instruments && i < m.instrument_count; i++) {
         const Instrument& in = m.instruments[i];
-        need(in.sample_count >= 0 && in.sample_count <= 16, "instrument sample count", i);
+        const int most = m.mode == VINTO_MODE_COMPLETE ? INSTRUMENT_SAMPLE_SLOTS : MAX_INSTRUMENT_SAMPLES;
+        need(in.sample_count >= 0 && in.sample_count <= most, "instrument sample count", i);
         const struct { const EnvelopePoint* points; uint8_t count, type, sustain, start, end; } envelopes[] = {
             {in.volume_envelope, in.volume_point_count, in.volume_envelope_type, in.volume_sustain, in.volume_loop_start,
              in.volume_loop_end},
@@ -184,7 +185,7 @@ std::string ModuleFaults(const Module* module) {
                      (!(e.type & ENVELOPE_LOOP) || (e.start <= e.end && e.end < e.count)),
                  "instrument envelope points, values, sustain or loop", i);
         }
-        for (int j = 0; j < MAX_INSTRUMENT_SAMPLES; j++) {
+        for (int j = 0; j < INSTRUMENT_SAMPLE_SLOTS; j++) {
             const Sample* s = in.samples[j];
             need(s && (s == &EmptySample) == (j >= in.sample_count), "instrument slot null or mixed up", i);
             if (!s || j >= in.sample_count) continue;

@@ -136,7 +136,8 @@ def capture(a, s):
     frames = len(captured) // 4
     check(frames > 44100, "captured %d frames" % frames)
     rendered_path = os.path.join(a.out, "vinto-capture-render.raw")
-    subprocess.run([a.render, "--frames", str(frames), a.song, rendered_path], check=True, stderr=subprocess.DEVNULL)
+    subprocess.run([a.render, "--mode", "exact", "--frames", str(frames), a.song, rendered_path], check=True,
+                   stderr=subprocess.DEVNULL)
     rendered = open(rendered_path, "rb").read()
     # The output path may put silence before the program's first frame.
     lead = (len(captured) - len(captured.lstrip(b"\0"))) // 4 - (len(rendered) - len(rendered.lstrip(b"\0"))) // 4

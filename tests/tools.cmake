@@ -1,0 +1,7 @@
+# vinto-render as a user meets it: never over its input, each kind of OUTPUT
+# written as a plain open would, warnings for songs that end early.
+find_package(Python3 QUIET COMPONENTS Interpreter)
+if(TARGET vinto-render AND Python3_Interpreter_FOUND)
+  add_test(NAME tools_safety COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tools_safety_test.py
+    $<TARGET_FILE:vinto-render> ${PROJECT_SOURCE_DIR}/resources/vinto.xm ${PROJECT_VERSION})
+endif()

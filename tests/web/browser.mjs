@@ -1,0 +1,148 @@
+// The web build in headless Chromium, driven over the DevTools protocol on a
+// pipe, its pages from a plain static file server.
+//   node browser.mjs worklet|demo WEB_OUTDIR NATIVE_VINTO_RENDER OUT_DIR
+import assert from 'node:assert/strict';
+import { execFileSync, spawn } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+
+const [which, web, nativeRender, outDir] = process.argv.slice(2);
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
+const server = http.createServer((request, response) => {
+  const file = path.join(web, path.normalize(new URL(request.url, 'http://x').pathname));
+  if (!fs.existsSync(file) || !fs.statSync(file).isFile()) return response.writeHead(404).end();
+  response.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] ?? 'application/octet-stream' });
+  response.end(fs.readFileSync(file));
+}).listen(0, '127.0.0.1');
+await new Promise((resolve) => server.once('listening', resolve));
+
+const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vinto-chromium-'));
+const chromium = spawn(process.env.VINTO_CHROMIUM || '/usr/bin/chromium', ['--headless', '--no-sandbox',
+  '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync', '--remote-debugging-pipe', `--user-data-dir=${profile}`,
+  '--window-size=800,600', 'about:blank'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
+const timer = setTimeout(() => { console.error('timed out'); finish(1); }, 60000);
+// Chromium closes its helper processes before its own exit; the profile goes then.
+function finish(status) {
+  clearTimeout(timer);
+  process.exitCode = status;
+  server.close();
+  chromium.once('exit', () => fs.rmSync(profile, { recursive: true, force: true, maxRetries: 20 }));
+  send('Browser.close').catch(() => {});
+  setTimeout(() => chromium.kill(), 5000).unref();
+}
+
+// DevTools messages: JSON, each ended by a NUL byte.
+let next = 1, received = '';
+const waiting = new Map();
+chromium.stdio[4].on('data', (chunk) => {
+  const parts = (received + chunk).split('\0');
+  received = parts.pop();
+  for (const { id, result, error } of parts.map(JSON.parse)) {
+    if (waiting.has(id)) waiting.get(id)(error ? Promise.reject(new Error(error.message)) : result);
+  }
+});
+const send = (method, params = {}, sessionId) => new Promise((resolve) => {
+  waiting.set(next, resolve);
+  chromium.stdio[3].write(JSON.stringify({ id: next++, method, params, sessionId }) + '\0');
+});
+const { targetId } = await send('Target.createTarget', { url: 'about:blank' });
+const { sessionId } = await send('Target.attachToTarget', { targetId, flatten: true });
+const page = (method, params) => send(method, params, sessionId);
+// Runs an expression in the page (as after a click) and returns its value.
+async function run(expression) {
+  const { result, exceptionDetails } = await page('Runtime.evaluate',
+    { expression, awaitPromise: true, returnByValue: true, userGesture: true });
+  if (exceptionDetails) throw new Error(exceptionDetails.exception?.description ?? exceptionDetails.text);
+  return result.value;
+}
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+await page('Page.navigate', { url: `http://127.0.0.1:${server.address().port}/index.html` });
+while (await run('document.readyState') !== 'complete') await sleep(50);
+
+try {
+  const song = path.join(web, 'vinto.xm');
+  if (which === 'worklet') {
+    // 10 s of vinto.xm through the worklet in an OfflineAudioContext, each float
+    // times 32768 back to the 16-bit value it came from (exact, or reported):
+    // in exact mode from the start, in complete mode from 28 s (a seek).
+    const frames = 441000;
+    for (const [mode, start] of [['exact', 0], ['complete', 28]]) {
+      const got = await run(`(async () => {
+        const [wasm, song] = await Promise.all(['vinto.wasm', 'vinto.xm'].map((u) => fetch(u).then((r) => r.arrayBuffer())));
+        const context = new OfflineAudioContext(2, ${frames}, 44100);
+        await context.audioWorklet.addModule('vinto-worklet.js');
+        new AudioWorkletNode(context, 'vinto', { outputChannelCount: [2],
+          processorOptions: { wasm, song, mode: '${mode}', frame: ${start * 44100}, play: true } }).connect(context.destination);
+        const rendered = await context.startRendering();
+        const [left, right] = [rendered.getChannelData(0), rendered.getChannelData(1)];
+        const pcm = new Int16Array(${frames} * 2);
+        let inexact = 0;
+        for (let i = 0; i < ${frames}; i++) {
+          pcm[2 * i] = left[i] * 32768;
+          pcm[2 * i + 1] = right[i] * 32768;
+          if (pcm[2 * i] !== left[i] * 32768 || pcm[2 * i + 1] !== right[i] * 32768) inexact++;
+        }
+        let text = '';
+        const bytes = new Uint8Array(pcm.buffer);
+        for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
+        return { pcm: btoa(text), inexact };
+      })()`);
+      assert.equal(got.inexact, 0, 'floats that are no 16-bit value / 32768');
+      const native = execFileSync(nativeRender, ['--mode', mode, '--start', `${start}`, '--frames', `${frames}`, song, '-'],
+        { maxBuffer: 1 << 26, stdio: ['ignore', 'pipe', 'ignore'] }).subarray(0, frames * 4);
+      const worklet = Buffer.from(got.pcm, 'base64');
+      const first = native.findIndex((byte, i) => byte !== worklet[i]);
+      assert.equal(first, -1, `${mode}: 16-bit frames differ from frame ${first >> 2} on`);
+      console.log(`worklet: ${frames} frames in ${mode} mode from ${start} s equal to the native render`);
+    }
+  } else {
+    // Play the demo song, mute and unmute a channel, switch the mode, pause,
+    // resume: the page shows what the worklet reports.
+    const info = execFileSync(nativeRender, ['--info', song]).toString();
+    const channels = Number(/channels +(\d+)/.exec(info)[1]), frames = Number(/\((\d+) frames/.exec(info)[1]);
+    const state = async () => JSON.parse(await run(`JSON.stringify((($) => ({ ...$('position').dataset,
+      text: $('position').textContent, play: $('play').textContent, title: $('title').textContent,
+      status: $('status').textContent, fill: parseFloat($('fill').style.width),
+      muted: [...$('channels').children].map((b) => b.classList.contains('muted')) }))((id) => document.getElementById(id)))`));
+    const click = (id, n = 0) => run(`document.querySelectorAll('${id}')[${n}].click()`);
+    const waitFor = async (test) => { for (let p; ; await sleep(100)) if (test(p = await state())) return p; };
+    await click('#play');
+    const playing = await waitFor((p) => Number(p.ms) > 1500);
+    assert.match(playing.text, new RegExp(`^order \\d+ · row \\d+ · 0:0[1-9]\\.\\d / ${/duration +(\d+:\d+\.\d)/.exec(info)[1]}$`));
+    assert.match(playing.play, /Pause/);
+    assert.match(playing.title, new RegExp(`^vinto · ${channels} channels`));
+    assert.ok(Math.abs(playing.fill - 100 * playing.frame / frames) < 0.5 && playing.fill > 0, 'progress bar');
+    assert.equal(playing.muted.length, channels, 'a mute button a channel');
+    await click('#channels button', 2);
+    assert.deepEqual((await waitFor((p) => p.muted[2])).muted.flatMap((m, c) => (m ? [c] : [])), [2]);
+    fs.mkdirSync(outDir, { recursive: true });
+    const clip = await run('(({ x, y, width, height }) => ({ x: x - 16, y: y - 16, width: width + 32, height: height + 32, scale: 1 }))(document.querySelector("main").getBoundingClientRect())');
+    const { data } = await page('Page.captureScreenshot', { format: 'png', clip });
+    fs.writeFileSync(path.join(outDir, 'demo.png'), Buffer.from(data, 'base64'));
+    await click('#channels button', 2);
+    await waitFor((p) => !p.muted[2]);
+    const before = await state();
+    await run(`(($) => { $.value = 'exact'; $.onchange(); })(document.getElementById('mode'))`);
+    await waitFor((p) => /exact mode/.test(p.status));
+    await sleep(200);  // the reports of the song loaded anew
+    const switched = await state();
+    assert.ok(Number(switched.frame) >= Number(before.frame), 'the mode switch went on from where it was');
+    await click('#play');
+    await sleep(300);
+    const paused = await state();
+    await sleep(700);
+    assert.deepEqual(await state(), paused, 'the position moved while paused');
+    assert.match(paused.play, /Play/);
+    await click('#play');
+    const resumed = await waitFor((p) => Number(p.frame) > Number(paused.frame) + 22050);
+    assert.ok(Number(resumed.ms) >= Number(paused.ms), 'resumed where it paused');
+    console.log(`demo: played to ${playing.text}, paused at frame ${paused.frame}, resumed to ${resumed.frame}`);
+  }
+  finish(0);
+} catch (error) {
+  console.error(error);
+  finish(1);
+}

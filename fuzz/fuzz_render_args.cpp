@@ -1,13 +1,10 @@
 // Fuzz target: vinto-render's command line and its file handling. The input
-// is up to 8 arguments, each ending in a NUL byte, closed by an empty one;
-// the bytes after it are written to "in.xm" in a private working directory
-// that the arguments can name. Arguments holding a '/' are skipped, so every
-// path the tool touches stays inside that directory.
-//
-// Files written during one run are limited to 1 MiB (standard output goes to
-// a file there too): a long or endless render ends in a write failure after
-// about 300 blocks instead of filling the disk, and that failure path is
-// fuzzed along with the rest.
+// is up to 8 arguments, each ending in a NUL byte, closed by an empty one; the
+// bytes after it are written to "in.xm" in a private working directory that
+// the arguments can name (an argument holding a '/' skips the input, so every
+// path the tool touches stays inside). Files written in a run, standard output
+// among them, are limited to 1 MiB: a long render ends in a write failure,
+// and that path is fuzzed along with the rest.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -25,94 +22,59 @@ int VintoRenderMain(int argc, char** argv);
 
 namespace {
 
-constexpr size_t MAX_ARGUMENTS = 8;
-constexpr rlim_t MAX_FILE_BYTES = 1 << 20;
-
 std::string work_dir;
 
 void RemoveWorkDir() {
-    if (work_dir.empty()) return;
-    std::string command = "rm -rf '" + work_dir + "'";
-    if (system(command.c_str()) != 0) fprintf(stderr, "fuzz_render_args: could not remove %s\n", work_dir.c_str());
+    if (system(("rm -rf '" + work_dir + "'").c_str()) != 0) fprintf(stderr, "cannot remove %s\n", work_dir.c_str());
 }
 
 void Prepare() {
-    if (!work_dir.empty()) return;
     const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vinto-fuzz-render-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back(0);
-    if (!mkdtemp(name.data())) {
-        perror("fuzz_render_args: working directory");
-        abort();
-    }
-    work_dir = name.data();
+    std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/vinto-fuzz-render-XXXXXX";
+    if (!mkdtemp(&name[0])) perror("working directory"), abort();
+    work_dir = name;
     atexit(RemoveWorkDir);
-    // The tool's raw output to "-" lands in a file, under the same limit.
-    int out = open((work_dir + "/stdout.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out = open((work_dir + "/stdout.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out < 0 || dup2(out, 1) < 0) abort();
     close(out);
     signal(SIGXFSZ, SIG_IGN);  // an oversized write fails with EFBIG instead
-    struct rlimit limit = {MAX_FILE_BYTES, MAX_FILE_BYTES};
+    const struct rlimit limit = {1 << 20, 1 << 20};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) abort();
 }
-
-// Whatever a run wrote (outputs under any name, left-over temporaries) goes,
-// so the directory never grows.
-void ClearWorkDir() {
-    DIR* dir = opendir(".");
-    if (!dir) abort();
-    while (dirent* entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        if (!strcmp(name, ".") || !strcmp(name, "..") || !strcmp(name, "stdout.bin")) continue;
-        unlink(name);
-    }
-    closedir(dir);
-}
-
-// The tool runs inside the working directory; the fuzzer itself reads its
-// corpus by relative paths, so the old directory comes back afterwards.
-struct InWorkDir {
-    int previous = open(".", O_RDONLY | O_DIRECTORY);
-    InWorkDir() {
-        if (previous < 0 || chdir(work_dir.c_str()) != 0) abort();
-    }
-    ~InWorkDir() {
-        if (fchdir(previous) != 0) abort();
-        close(previous);
-    }
-};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Prepare();
-    InWorkDir in_work_dir;
+    if (work_dir.empty()) Prepare();
     std::vector<std::string> arguments;
     size_t at = 0;
-    while (at < size && arguments.size() < MAX_ARGUMENTS) {
+    while (arguments.size() < 8 && at < size) {
         const void* end = memchr(data + at, 0, size - at);
         if (!end) break;
-        size_t length = size_t(static_cast<const uint8_t*>(end) - (data + at));
-        std::string argument(reinterpret_cast<const char*>(data + at), length);
-        at += length + 1;
+        std::string argument(reinterpret_cast<const char*>(data + at), static_cast<const uint8_t*>(end) - (data + at));
+        at += argument.size() + 1;
         if (argument.empty()) break;
         if (argument.find('/') != std::string::npos) return 0;
         arguments.push_back(argument);
     }
-
-    FILE* input = fopen("in.xm", "wb");
-    if (!input) abort();
-    if (at < size) fwrite(data + at, 1, size - at, input);
-    fclose(input);
+    // The tool runs inside the working directory; the fuzzer reads its corpus by relative paths.
+    const int previous = open(".", O_RDONLY | O_DIRECTORY);
+    if (previous < 0 || chdir(work_dir.c_str()) != 0) abort();
+    FILE* song = fopen("in.xm", "wb");
+    if (!song) abort();
+    fwrite(data + at, 1, size - at, song);
+    fclose(song);
     if (ftruncate(1, 0) != 0 || lseek(1, 0, SEEK_SET) != 0) abort();
-
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>("vinto-render"));
+    std::vector<char*> argv = {const_cast<char*>("vinto-render")};
     for (std::string& argument : arguments) argv.push_back(&argument[0]);
     argv.push_back(nullptr);
-    int status = VintoRenderMain(int(argv.size() - 1), argv.data());
+    const int status = VintoRenderMain(int(argv.size() - 1), argv.data());
     if (status < 0 || status > 2) abort();  // 0 done, 1 failed, 2 bad command line
-    ClearWorkDir();
+    // Whatever a run wrote goes, so the directory never grows.
+    DIR* dir = opendir(".");
+    while (dirent* entry = dir ? readdir(dir) : nullptr)
+        if (strcmp(entry->d_name, ".") && strcmp(entry->d_name, "..") && strcmp(entry->d_name, "stdout.bin")) unlink(entry->d_name);
+    if (!dir || closedir(dir) != 0 || fchdir(previous) != 0) abort();
+    close(previous);
     return 0;
 }

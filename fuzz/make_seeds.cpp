@@ -1,6 +1,6 @@
 // Writes the fuzzers' seeds: fuzz_make_seeds DIR
 //   DIR/load_render/<name>.xm   the seed songs
-//   DIR/render_args/<name>      vinto-render command lines, each followed by a song
+//   DIR/render_args/args-<n>    vinto-render command lines, each followed by a song
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -13,70 +13,40 @@ namespace {
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* file = fopen(path.c_str(), "wb");
-    bool ok = file && fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (file && fclose(file) != 0) ok = false;
+    const bool ok = file && fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && fclose(file) == 0;
     if (!ok) fprintf(stderr, "fuzz_make_seeds: cannot write %s\n", path.c_str());
     return ok;
-}
-
-// Arguments with their terminating NUL bytes, an empty argument, then the song.
-std::vector<uint8_t> CommandLine(const std::vector<std::string>& arguments, const std::vector<uint8_t>& song) {
-    std::vector<uint8_t> bytes;
-    for (const std::string& argument : arguments) {
-        bytes.insert(bytes.end(), argument.begin(), argument.end());
-        bytes.push_back(0);
-    }
-    bytes.push_back(0);
-    bytes.insert(bytes.end(), song.begin(), song.end());
-    return bytes;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: fuzz_make_seeds DIR\n");
-        return 2;
-    }
+    if (argc != 2) return fprintf(stderr, "usage: fuzz_make_seeds DIR\n"), 2;
     const std::string root = argv[1];
-    const std::string songs_dir = root + "/load_render";
-    const std::string args_dir = root + "/render_args";
-    mkdir(root.c_str(), 0777);
-    mkdir(songs_dir.c_str(), 0777);
-    mkdir(args_dir.c_str(), 0777);
-
+    for (const std::string dir : {root, root + "/load_render", root + "/render_args"}) mkdir(dir.c_str(), 0777);
     int written = 0;
-    std::vector<uint8_t> short_song;
     for (const seeds::SeedSong& seed : seeds::SeedSongs()) {
         std::vector<uint8_t> bytes = xm::Build(seed.song);
-        if (seed.name == "simple") short_song = bytes;
-        if (!WriteFile(songs_dir + "/" + seed.name + ".xm", bytes)) return 1;
-        // The same song for the complete mode: fuzz_load_render reads the mode from bit 0 of byte 17.
-        bytes[17] |= 1;
-        if (!WriteFile(songs_dir + "/" + seed.name + "-complete.xm", bytes)) return 1;
+        if (!WriteFile(root + "/load_render/" + seed.name + ".xm", bytes)) return 1;
+        bytes[17] |= 1;  // the same song for the complete mode, which fuzz_load_render reads from bit 0 of byte 17
+        if (!WriteFile(root + "/load_render/" + seed.name + "-complete.xm", bytes)) return 1;
         written += 2;
     }
-
+    // Arguments with their terminating NUL bytes, an empty argument, then the song.
+    const std::vector<uint8_t> song = xm::Build(seeds::SeedSongs()[0].song);
     const std::vector<std::vector<std::string>> command_lines = {
-        {"--frames", "1000", "in.xm", "out.wav"},
-        {"--seconds", "0.25", "--sync", "s.csv", "in.xm", "-"},
-        {"in.xm", "out.raw"},
-        {"--sync", "s.csv", "in.xm", "o.wav"},
-        {"--frames", "0", "in.xm", "o.wav"},
-        {"--seconds", "1.0000000001", "in.xm", "o.WAV"},
-        {"--frames", "884", "--seconds", "1", "in.xm", "o.wav"},
-        {"--sync", "o.wav", "in.xm", "o.wav"},
-        {"--", "in.xm", "-o.wav"},
-        {"missing.xm", "o.wav"},
-        {"in.xm"},
-        {"--help"},
-        {"--frames"},
+        {"--frames", "1000", "in.xm", "out.wav"}, {"--seconds", "0.25", "--sync", "s.csv", "in.xm", "-"},
+        {"in.xm", "out.raw"}, {"--sync", "s.csv", "in.xm", "o.wav"}, {"--frames", "0", "in.xm", "o.wav"},
+        {"--seconds", "1.0000000001", "in.xm", "o.WAV"}, {"--frames", "884", "--seconds", "1", "in.xm", "o.wav"},
+        {"--sync", "o.wav", "in.xm", "o.wav"}, {"--", "in.xm", "-o.wav"}, {"missing.xm", "o.wav"}, {"in.xm"},
+        {"--help"}, {"--frames"},
     };
-    int index = 0;
     for (const auto& arguments : command_lines) {
-        std::string path = args_dir + "/args-" + std::to_string(index++);
-        if (!WriteFile(path, CommandLine(arguments, short_song))) return 1;
-        written++;
+        std::vector<uint8_t> bytes;
+        for (const std::string& argument : arguments) bytes.insert(bytes.end(), argument.c_str(), argument.c_str() + argument.size() + 1);
+        bytes.push_back(0);
+        bytes.insert(bytes.end(), song.begin(), song.end());
+        if (!WriteFile(root + "/render_args/args-" + std::to_string(written++), bytes)) return 1;
     }
     printf("%d seeds in %s\n", written, root.c_str());
     return 0;

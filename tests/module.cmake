@@ -1,7 +1,5 @@
-# Module input: file access table, resource file, XM loader, module release.
-vinto_test(module_tests
-  module_file_io_test.cpp
-  module_loader_test.cpp)
+# Module input: file access table, resource file, XM loader.
+vinto_test(module_tests module_loader_test.cpp)
 
 # The program's own song, linked in and loaded through the resource file as
 # the player loads it.

@@ -1,5 +1,5 @@
-// The XM loader: cells, instruments, samples and their guard entries, the
-// sample loader, refusals and clamps, and files cut short.
+// The XM loader: cells, samples with their loops and guard entries, the
+// sample loader, refusals and clamps; and the file access table.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "module/file_io.h"
 #include "module/module.h"
+#include "module/resource_file.h"
 #include "tests/support/xm_builder.h"
 
 using namespace vinto;
 
 namespace {
 
-struct ModuleRelease {
-    void operator()(Module* module) const { FreeModule(module); }
-};
-using ModulePtr = std::unique_ptr<Module, ModuleRelease>;
+using ModulePtr = std::unique_ptr<Module, decltype(&FreeModule)>;
+ModulePtr Loaded(const xm::SongSpec& song, SampleLoader loader = nullptr) { return {xm::Load(song, loader), FreeModule}; }
 
 // Distinct values, so that a copied entry shows where it came from; the first
 // two are the extremes, whose deltas wrap around.
@@ -33,10 +33,7 @@ std::vector<int16_t> Ramp(int frames, bool sixteen_bit) {
 TEST(Loader, CellsAndPatternsWithoutCellsOrMissing) {
     // Pattern 0: a row of cells as raw bytes. No cell data: R empty rows; 0 rows
     // (with or without cell data), or named but missing (6..8): 64 empty rows.
-    const struct {
-        std::vector<uint8_t> bytes;
-        PatternCell cell;
-    } cases[] = {
+    const struct { std::vector<uint8_t> bytes; PatternCell cell; } cases[] = {
         {{0x31, 0x02, 0x40, 0x0A, 0x20}, {49, 2, 0x40, 0x0A, 0x20}},      // unpacked
         {{0x61, 0x81, 0, 0, 0}, {KEY_OFF_NOTE, 0, 0, 0, 0}},              // key off; instrument above 128
         {{0x9F, 96, 0xC8, 0xFF, 0x21, 0x07}, {96, 0, 0xFF, 0x21, 0x07}},  // packed, every field
@@ -45,84 +42,52 @@ TEST(Loader, CellsAndPatternsWithoutCellsOrMissing) {
         {{0x9A, 0x80, 0x0A, 0xFF}, {0, 128, 0, 0x0A, 0xFF}},
     };
     xm::SongSpec song = xm::SimpleSong(6, 1);
-    std::vector<uint8_t>& raw = song.patterns[0].raw_cells;
-    for (const auto& c : cases) raw.insert(raw.end(), c.bytes.begin(), c.bytes.end());
+    for (const auto& c : cases) song.patterns[0].raw_cells.insert(song.patterns[0].raw_cells.end(), c.bytes.begin(), c.bytes.end());
     song.patterns.resize(6);
     song.orders = {0, 1, 2, 3, 4, 5, 8};
     const int rows[] = {1, 5, 0, 1, 0, 1}, expected_rows[] = {1, 5, 64, 1, 64, 1, 64, 64, 64};
     for (int i = 0; i < 6; i++) song.patterns[size_t(i)].rows = rows[i];
     song.patterns[1].packing = song.patterns[2].packing = xm::Packing::NoData;
     song.patterns[3].packing = xm::Packing::Unpacked;
-    for (int i : {3, 5}) song.patterns[size_t(i)].At(0, 1, 6) = {uint8_t(7 + i), 0, 0, 0, 0};
+    for (int i : {3, 5}) song.patterns[size_t(i)].At(0, 1, 6) = {uint8_t(7 + i)};
     song.instruments.insert(song.instruments.begin(), xm::InstrumentSpec());
     song.instruments[0].header_size = 29;  // no samples: exactly its header is read
-    ModulePtr module(xm::Load(song));
+    ModulePtr module = Loaded(song);
     ASSERT_TRUE(module) << GetLoadError();
-    for (int k = 0; k < 6; k++) {
-        const PatternCell& got = module->patterns[0].cells[k];
-        EXPECT_EQ(memcmp(&got, &cases[k].cell, sizeof(PatternCell)), 0) << "cell " << k << ", note " << int(got.note);
-    }
+    for (int k = 0; k < 6; k++) EXPECT_EQ(memcmp(&module->patterns[0].cells[k], &cases[k].cell, sizeof(PatternCell)), 0) << k;
     for (int i = 0; i < 9; i++) EXPECT_EQ(module->patterns[i].row_count, expected_rows[i]) << i;
     for (int i : {3, 5}) EXPECT_EQ(module->patterns[i].cells[1].note, 7 + i) << i;
-    // The instruments after the patterns were found where the cells ended.
-    EXPECT_EQ(module->instruments[1].samples[0]->length, 32u);
+    EXPECT_EQ(module->instruments[1].samples[0]->length, 32u);  // found where the cells ended
     EXPECT_EQ(xm::ModuleFaults(module.get()), "");
 }
 
 TEST(Loader, DeltasLoopsAndGuardEntries) {
-    const struct {
-        const char* what;
-        bool sixteen_bit;
-        uint8_t type;                              // loop bits of the type byte
-        int frames;                                // the header says frames x 1 or 2 bytes
-        uint32_t loop_start, loop_length;          // header bytes as written
-        uint8_t mode;                              // then what the loader made of them
-        uint32_t expected_start, expected_length;  // frames
-    } cases[] = {
-        {"no loop ignores stored loop points", false, 0, 100, 30, 20, LOOP_NONE, 0, 100},
-        {"forward", false, 1, 100, 10, 20, LOOP_FORWARD, 10, 20},
-        {"ping-pong", false, 2, 100, 10, 20, LOOP_BIDI, 10, 20},
-        {"type 3 is ping-pong", false, 3, 100, 10, 20, LOOP_BIDI, 10, 20},
-        {"forward to the end", false, 1, 100, 90, 10, LOOP_FORWARD, 90, 10},
-        {"16-bit ping-pong to the end", true, 2, 60, 40, 80, LOOP_BIDI, 20, 40},
-        {"loop of length 0 is none", false, 1, 100, 40, 0, LOOP_NONE, 0, 100},
-        {"loop start at the end", false, 1, 100, 100, 5, LOOP_NONE, 0, 100},
-        {"loop past the end is shortened", false, 1, 100, 80, 50, LOOP_FORWARD, 80, 20},
-        {"huge loop length is shortened", false, 2, 100, 10, 0xFFFFFFFF, LOOP_BIDI, 10, 90},
-        {"16-bit bytes halved", true, 1, 60, 21, 41, LOOP_FORWARD, 10, 20},
-        {"16-bit loop of one byte is none", true, 1, 60, 20, 1, LOOP_NONE, 0, 60},
+    const uint32_t cases[][8] = {
+        // 16-bit, loop bits of the type byte, frames, loop start and length in bytes; what the loader made of them
+        {0, 0, 100, 30, 20, LOOP_NONE, 0, 100},         // no loop ignores the stored loop points
+        {0, 1, 100, 10, 20, LOOP_FORWARD, 10, 20},      {0, 3, 100, 10, 20, LOOP_BIDI, 10, 20},  // type 3 is ping-pong
+        {1, 2, 60, 40, 80, LOOP_BIDI, 20, 40},          // 16-bit, to the end
+        {0, 1, 100, 40, 0, LOOP_NONE, 0, 100},          // a loop of length 0 is none
+        {0, 1, 100, 100, 5, LOOP_NONE, 0, 100},         // a loop starting at the end too
+        {0, 1, 100, 80, 50, LOOP_FORWARD, 80, 20},      // a loop past the end is shortened
+        {0, 2, 100, 10, 0xFFFFFFFF, LOOP_BIDI, 10, 90},
+        {1, 1, 60, 21, 41, LOOP_FORWARD, 10, 20},       // 16-bit: bytes halved
+        {1, 1, 60, 20, 1, LOOP_NONE, 0, 60},            // 16-bit loop of one byte
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
         xm::SampleSpec s;
-        s.pcm = Ramp(c.frames, c.sixteen_bit);
-        s.sixteen_bit = c.sixteen_bit;
-        s.loop_type = c.type;
-        s.raw_sizes = true;
-        s.raw_length = uint32_t(c.frames) * (c.sixteen_bit ? 2 : 1);
-        s.raw_loop_start = c.loop_start;
-        s.raw_loop_length = c.loop_length;
+        s.pcm = Ramp(int(c[2]), c[0]), s.sixteen_bit = c[0], s.loop_type = uint8_t(c[1]);
+        s.raw_sizes = true, s.raw_length = c[2] * (c[0] + 1), s.raw_loop_start = c[3], s.raw_loop_length = c[4];
         xm::SongSpec song = xm::SimpleSong(1, 1);
         song.instruments[0].samples = {s};
-        ModulePtr module(xm::Load(song));
+        ModulePtr module = Loaded(song);
         ASSERT_TRUE(module) << GetLoadError();
         const Sample& sample = *module->instruments[0].samples[0];
-        EXPECT_EQ(sample.length, uint32_t(c.frames));
-        EXPECT_EQ(sample.loop_mode, c.mode);
-        EXPECT_EQ(sample.loop_start, c.expected_start);
-        EXPECT_EQ(sample.loop_length, c.expected_length);
-        const int scale = c.sixteen_bit ? 1 : 256;  // 8-bit values are widened
-        const uint32_t end = c.expected_start + c.expected_length;
-        for (int k = 0; k < c.frames; k++) {
-            if (uint32_t(k) == end) continue;  // a loop ending inside holds its guard here
-            ASSERT_EQ(sample.data[k], s.pcm[size_t(k)] * scale) << "frame " << k;
-        }
-        int guard = 0;  // behind a sample that does not loop
-        if (c.mode == LOOP_FORWARD) guard = s.pcm[c.expected_start] * scale;
-        if (c.mode == LOOP_BIDI) guard = s.pcm[end - 1] * scale;
-        EXPECT_EQ(sample.data[end], guard) << "guard entry";
-        EXPECT_EQ(sample.data[-1], 0) << "the entry in front of the first frame";
-        for (int k = c.frames + 1; k < c.frames + 8; k++) EXPECT_EQ(sample.data[k], 0) << "entry " << k;
+        EXPECT_EQ((std::vector<uint32_t>{sample.length, sample.loop_mode, sample.loop_start, sample.loop_length}),
+                  (std::vector<uint32_t>{c[2], c[5], c[6], c[7]})) << c[1] << " " << c[3] << " " << c[4];
+        for (uint32_t k = 0; k < c[2]; k++)  // a loop ending inside holds its guard entry at its end
+            ASSERT_EQ(sample.data[k], k == c[6] + c[7] ? sample.data[k] : s.pcm[k] * (c[0] ? 1 : 256)) << k;
+        EXPECT_EQ(xm::ModuleFaults(module.get()), "");  // guard entries and the zeros around the data
     }
 }
 
@@ -133,31 +98,24 @@ void SupplySamples(uint8_t* buffer, uint32_t byte_count, uint32_t bits, int32_t 
     for (uint32_t k = 0; k < (bits == 16 ? byte_count : 2 * byte_count) + 16; k++) zero = zero && buffer[k] == 0;
     loader_calls.push_back(std::to_string(byte_count) + " " + std::to_string(bits) + " " + std::to_string(instrument) +
                            " " + std::to_string(sample) + (zero ? " zeroed" : ""));
-    // Plain PCM, not delta-coded: bytes 1, 2, 3, ... (16-bit: little-endian 0x0201, 0x0403, ...).
-    for (uint32_t k = 0; k < byte_count; k++) buffer[k] = uint8_t(k + 1);
+    for (uint32_t k = 0; k < byte_count; k++) buffer[k] = uint8_t(k + 1);  // plain PCM, not delta-coded
 }
 
 TEST(Loader, SampleLoaderSuppliesPlainPcmAndTheFileIsSkipped) {
-    loader_calls.clear();
     xm::SongSpec song = xm::SimpleSong(1, 1);
     xm::SampleSpec wide, narrow;
-    wide.pcm = Ramp(250, true);
-    wide.sixteen_bit = true;
-    wide.loop_type = xm::FORWARD_LOOP;
-    wide.loop_start = 10;
-    wide.loop_length = 100;
+    wide.pcm = Ramp(250, true), wide.sixteen_bit = true, wide.loop_type = xm::FORWARD_LOOP;
+    wide.loop_start = 10, wide.loop_length = 100;
     narrow.pcm = std::vector<int16_t>(6, 5);
     song.instruments[0].samples = {wide, xm::SampleSpec(), narrow};  // length 0: no call
     song.instruments.resize(2);
     song.instruments[1].samples = {narrow};  // found only when the file's data was skipped
-    ModulePtr module(xm::Load(song, SupplySamples));
+    ModulePtr module = Loaded(song, SupplySamples);
     ASSERT_TRUE(module) << GetLoadError();
     EXPECT_EQ(loader_calls, (std::vector<std::string>{"500 16 0 0 zeroed", "6 8 0 2 zeroed", "6 8 1 0 zeroed"}));
     const Sample& w = *module->instruments[0].samples[0];
-    for (int k = 0; k < 250; k++) {
-        const int16_t plain = int16_t(uint8_t(2 * k + 2) << 8 | uint8_t(2 * k + 1));
-        EXPECT_EQ(w.data[k], k == 110 ? w.data[10] : plain) << "frame " << k;  // 110: the guard entry
-    }
+    for (int k = 0; k < 250; k++)  // little-endian 0x0201, 0x0403, ...; 110 is the guard entry
+        EXPECT_EQ(w.data[k], k == 110 ? w.data[10] : int16_t(uint8_t(2 * k + 2) << 8 | uint8_t(2 * k + 1))) << k;
     for (int k = 0; k < 6; k++) EXPECT_EQ(module->instruments[0].samples[2]->data[k], (k + 1) * 256) << k;
     EXPECT_EQ(xm::ModuleFaults(module.get()), "");
 }
@@ -182,11 +140,7 @@ xm::SampleSpec DeclaredSample(uint32_t bytes, bool sixteen_bit = false) {
 void Envelopes(xm::SongSpec& song, uint8_t count, uint8_t sustain, uint8_t loop_start, uint8_t loop_end, uint8_t type) {
     xm::EnvelopeSpec& e = song.instruments[0].volume_envelope;
     for (int k = 0; k < 12; k++) e.points.push_back({uint16_t(k * 4), k == 1 ? 65 : 32});  // 65 becomes 64
-    e.point_count = count;
-    e.sustain = sustain;
-    e.loop_start = loop_start;
-    e.loop_end = loop_end;
-    e.type = type;
+    e.point_count = count, e.sustain = sustain, e.loop_start = loop_start, e.loop_end = loop_end, e.type = type;
     song.instruments[0].pan_envelope = e;
 }
 
@@ -204,12 +158,7 @@ TEST(Loader, RefusalsAndClamps) {
     using Song = xm::SongSpec;
     using Bytes = std::vector<uint8_t>;
     const std::string plain = "length 3, restart 0, bpm 125, used 1, envelopes ", usual = plain + "0/0 0/0";
-    const struct {
-        const char* what;
-        void (*song)(Song&);
-        void (*bytes)(Bytes&);
-        std::string outcome;
-    } cases[] = {
+    const struct { const char* what; void (*song)(Song&); void (*bytes)(Bytes&); std::string outcome; } cases[] = {
         {"empty file", nullptr, [](Bytes& b) { b.clear(); }, "not an XM module"},
         {"17th byte differs", nullptr, [](Bytes& b) { b[16] = '_'; }, "not an XM module"},
         {"no channels", [](Song& s) { s.channels = 0; }, nullptr, "no channels"},
@@ -222,13 +171,8 @@ TEST(Loader, RefusalsAndClamps) {
          "too many samples in an instrument (17, at most 16)"},
         {"16-bit sample of 2^31 - 1 frames",
          [](Song& s) { s.instruments[0].samples.push_back(DeclaredSample(0xFFFFFFFFu, true)); }, nullptr, TOO_LARGE},
-        {"65535 patterns of 32 channels in a short file",
-         [](Song& s) {
-             s.channels = 32;
-             s.declared_patterns = 65535;
-             s.patterns.clear();  // all of them missing: 64 empty rows each
-             s.instruments.clear();
-         },
+        {"65535 patterns of 32 channels in a short file",  // all of them missing: 64 empty rows each
+         [](Song& s) { s.channels = 32, s.declared_patterns = 65535, s.patterns.clear(), s.instruments.clear(); },
          nullptr, TOO_LARGE},
         // The second sample is refused on its header: the reason shows whether the first fit.
         {"a first sample that just fits",
@@ -237,13 +181,12 @@ TEST(Loader, RefusalsAndClamps) {
         {"a frame more",
          [](Song& s) { s.instruments[0].samples = {DeclaredSample(FITTING_FRAMES + 1), DeclaredSample(0x80000000u)}; },
          nullptr, TOO_LARGE},
-        // The limits themselves load.
+        // The limits themselves load; clamps.
         {"32 channels", [](Song& s) { s.channels = 32; }, nullptr, usual},
         {"256 rows", [](Song& s) { s.patterns[1].rows = 256; }, nullptr, usual},
         {"16 samples", [](Song& s) { s.instruments[0].samples.resize(16, s.instruments[0].samples[0]); }, nullptr, usual},
         {"300 instruments, most missing", [](Song& s) { s.declared_instruments = 300; }, nullptr, usual},
-        // Clamps.
-        {"song length 300, restart 255", [](Song& s) { s.song_length = 300; s.restart_position = 255; }, nullptr,
+        {"song length 300, restart 255", [](Song& s) { s.song_length = 300, s.restart_position = 255; }, nullptr,
          "length 256, restart 255, bpm 125, used 2, envelopes 0/0 0/0"},
         {"restart inside", [](Song& s) { s.restart_position = 2; }, nullptr,
          "length 3, restart 2, bpm 125, used 1, envelopes 0/0 0/0"},
@@ -255,6 +198,7 @@ TEST(Loader, RefusalsAndClamps) {
         {"14 points become 12", [](Song& s) { Envelopes(s, 14, 11, 2, 11, 7); }, nullptr, plain + "12/7 12/7"},
         {"sustain 12 of 12", [](Song& s) { Envelopes(s, 255, 12, 0, 11, 7); }, nullptr, plain + "12/5 12/5"},
         {"one point: off", [](Song& s) { Envelopes(s, 1, 0, 0, 0, 7); }, nullptr, plain + "1/0 1/0"},
+        {"two points stay on", [](Song& s) { Envelopes(s, 2, 0, 0, 1, 7); }, nullptr, plain + "2/7 2/7"},
         {"loop end beyond", [](Song& s) { Envelopes(s, 4, 0, 0, 4, 7); }, nullptr, plain + "4/3 4/3"},
         {"loop start beyond", [](Song& s) { Envelopes(s, 4, 0, 9, 9, 5); }, nullptr, plain + "4/1 4/1"},
         {"loop start after loop end", [](Song& s) { Envelopes(s, 4, 0, 3, 2, 7); }, nullptr, plain + "4/3 4/3"},
@@ -267,12 +211,12 @@ TEST(Loader, RefusalsAndClamps) {
         song.orders[255] = 1;  // in the song only when it has 256 orders
         song.song_length = 3;
         song.patterns.resize(2, song.patterns[0]);
-        song.patterns[0].At(0, 1, 4) = {50, 1, 0, 0, 0};
+        song.patterns[0].At(0, 1, 4) = {50, 1};
         if (c.song) c.song(song);
         Bytes bytes = xm::Build(song);
         if (c.bytes) c.bytes(bytes);
         SetLoadError("stale");
-        ModulePtr module(xm::Load(bytes));
+        ModulePtr module(xm::Load(bytes), FreeModule);
         EXPECT_EQ(xm::OpenMemoryStreams(), 0) << "the file must be closed";
         EXPECT_EQ(Outcome(module.get()), c.outcome);
         if (!module) continue;
@@ -283,38 +227,59 @@ TEST(Loader, RefusalsAndClamps) {
     }
 }
 
-TEST(Loader, EveryCutPointLoadsSafelyOrIsRefusedAtTheHeader) {
-    xm::SongSpec song = xm::SimpleSong(3, 4);
-    song.orders = {0, 1, 2};
-    song.patterns.resize(2, song.patterns[0]);
-    song.patterns[0].At(3, 2, 3) = {97, 2, 0, 0x0F, 3};
-    song.patterns[1].At(1, 1, 3) = {60, 2, 0x10, 1, 2};
-    song.patterns[1].packing = xm::Packing::Unpacked;
-    xm::SampleSpec wide;  // behind a square wave: 16 bits, ping-pong
-    wide.pcm = Ramp(30, true);
-    wide.sixteen_bit = true;
-    wide.loop_type = xm::PINGPONG_LOOP;
-    wide.loop_start = 4;
-    wide.loop_length = 20;
-    song.instruments.push_back(song.instruments[0]);
-    song.instruments[1].samples.push_back(wide);
-    song.instruments[1].volume_envelope.points = {{0, 64}, {8, 32}, {16, 0}};
-    song.instruments[1].volume_envelope.type = ENVELOPE_ON;
-    const std::vector<uint8_t> full = xm::Build(song);
-    for (size_t cut = 0; cut <= full.size(); cut++) {
-        SCOPED_TRACE("cut at " + std::to_string(cut));
-        ModulePtr module(xm::Load(std::vector<uint8_t>(full.begin(), full.begin() + long(cut))));
-        EXPECT_EQ(xm::OpenMemoryStreams(), 0);
-        if (!module) {
-            // Missing bytes read as zeros, and zeros refuse nothing after the header.
-            const std::string reason = GetLoadError();
-            EXPECT_LT(cut, 70u) << reason;
-            EXPECT_TRUE(reason == "not an XM module" ||
-                        reason == "file is cut short at byte " + std::to_string(cut) + " (header incomplete)")
-                << reason;
-            continue;
-        }
-        ASSERT_EQ(xm::ModuleFaults(module.get()), "");
+// Callbacks that record opening and closing.
+std::string calls;
+bool open_fails;
+void* RecordOpen(const char* name) { return calls += std::string("open ") + name + ";", open_fails ? nullptr : &calls; }
+void RecordClose(void*) { calls += "close;"; }
+uint32_t Read(uint8_t*, uint32_t, void*) { return 0; }
+void Seek(void*, int32_t, uint8_t) {}
+int32_t Tell(void*) { return 0; }
+
+TEST(FileIo, TableIsInstalledWholeOrNotAtAllAndHandlesOutliveIt) {
+    for (int missing = 0; missing < 5; missing++) {
+        SetFileIo(RecordOpen, RecordClose, Read, Seek, Tell);
+        SetFileIo(missing == 0 ? nullptr : RecordOpen, missing == 1 ? nullptr : RecordClose,
+                  missing == 2 ? nullptr : Read, missing == 3 ? nullptr : Seek, missing == 4 ? nullptr : Tell);
+        EXPECT_TRUE(!FileIoInstalled() && !file_io.open && !file_io.close && !file_io.read && !file_io.tell) << missing;
+    }
+    EXPECT_EQ(LoadModule("0.xm", nullptr), nullptr);
+    EXPECT_STREQ(GetLoadError(), "no file callbacks installed");
+    SetFileIo(RecordOpen, RecordClose, Read, Seek, Tell);
+    open_fails = true;
+    EXPECT_EQ(LoadModule("missing.xm", nullptr), nullptr);
+    EXPECT_STREQ(GetLoadError(), "cannot open the file");
+    open_fails = false;
+    FileHandle* handle = FileOpen("1.xm");
+    ASSERT_NE(handle, nullptr);
+    SetFileIo(nullptr, nullptr, nullptr, nullptr, nullptr);  // null handles and orphaned ones call nothing
+    for (FileHandle* h : {handle, static_cast<FileHandle*>(nullptr)}) {
+        uint8_t byte = 1;
+        EXPECT_EQ(FileRead(&byte, 1, h) + FileTell(h) + uint32_t(byte), 1u);
+        FileSeek(h, 1, SEEK_FROM_START), FileClose(h);  // the handle is still released
+    }
+    EXPECT_EQ(calls, "open missing.xm;open 1.xm;");
+}
+
+TEST(ResourceFile, SeeksAndReadsStayInsideTheBlock) {
+    static uint8_t bytes[100], buffer[128];
+    for (int k = 0; k < 100; k++) bytes[k] = uint8_t(k + 1);
+    ResourceFile file = {100, 0, bytes}, empty = {0, 0, nullptr};  // empty: a resource that was not found
+    const int32_t seeks[][4] = {  // from, offset, origin, position
+        {40, -4, SEEK_FROM_END, 96}, {40, 500, SEEK_FROM_START, 100}, {95, 10, SEEK_FROM_CURRENT, 100},
+        {40, -3, SEEK_FROM_CURRENT, 37}, {40, 5, 3, 40}, {40, -101, SEEK_FROM_END, 0},
+        {99, INT32_MAX, SEEK_FROM_CURRENT, 100}, {0, INT32_MIN, SEEK_FROM_END, 0}};
+    for (const auto& c : seeks) {
+        file.position = c[0];
+        ResourceFileSeek(&file, c[1], uint8_t(c[2]));
+        EXPECT_EQ(ResourceFileTell(&file), c[3]) << c[0] << " " << c[1] << " " << c[2];
+    }
+    file.position = 10;  // position + size does not fit 32 bits: only what remains is copied
+    EXPECT_EQ(ResourceFileRead(buffer, 0xFFFFFFFFu, &file), 90u);
+    EXPECT_EQ(buffer[0] + buffer[89] + file.position + ResourceFileRead(buffer + 100, 4, &file) + buffer[100], 211u);
+    for (ResourceFile* f : {&empty, static_cast<ResourceFile*>(nullptr)}) {
+        ResourceFileSeek(f, 10, SEEK_FROM_START);
+        EXPECT_EQ(ResourceFileRead(buffer, 4, f) + uint32_t(ResourceFileTell(f)), 0u);
     }
 }
 

@@ -1,9 +1,6 @@
-# Block rendering, playback preparation, position queries, offline rendering,
-# the vinto-render tool and the corpus renders.
+# Block rendering, playback preparation, position queries, offline rendering
+# and the vinto-render tool.
 vinto_test(render_block_test ${CMAKE_CURRENT_LIST_DIR}/render_block_test.cpp)
-vinto_test(render_corpus_test ${CMAKE_CURRENT_LIST_DIR}/render_corpus_test.cpp)
-target_compile_definitions(render_corpus_test PRIVATE
-  VINTO_CORPUS_DEFAULT="${VINTO_CORPUS_DIR}")
 
 if(TARGET vinto-render)
   vinto_test(render_tool_test ${CMAKE_CURRENT_LIST_DIR}/render_tool_test.cpp)

@@ -36,10 +36,7 @@ inline void RunTicks(Module& module, int count) {
 template <typename Read>
 Values Trace(Module& module, int count, Read read) {
     Values values;
-    for (int i = 0; i < count; i++) {
-        ModuleTick(&module);
-        values.push_back(int32_t(read()));
-    }
+    for (int i = 0; i < count; i++) ModuleTick(&module), values.push_back(int32_t(read()));
     return values;
 }
 
@@ -56,10 +53,7 @@ inline xm::SongSpec ToneSong(int channels = 1, int rows = 16, uint16_t speed = 6
     song.speed = speed;
     song.flags = flags;
     xm::SampleSpec& sample = song.instruments[0].samples[0];
-    sample.volume = volume;
-    sample.pan = pan;
-    sample.finetune = finetune;
-    sample.relative_note = relative_note;
+    sample.volume = volume, sample.pan = pan, sample.finetune = finetune, sample.relative_note = relative_note;
     return song;
 }
 

@@ -31,8 +31,7 @@ std::string end_on;    // the message on which the procedure ends the dialog
 INT_PTR CALLBACK RecordingProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     const std::string name = message == WM_INITDIALOG ? "init(" + std::to_string(lparam) + ")"
                              : message == WM_CLOSE    ? "close"
-                             : message == WM_COMMAND  ? "command(" + std::to_string(wparam) + ")"
-                                                      : "other";
+                                                      : "command(" + std::to_string(wparam) + ")";
     received += name + " ";
     if (name == end_on) EndDialog(window, 42);
     return 0;
@@ -53,9 +52,7 @@ INT_PTR Show(const std::string& keys, bool close_input, LPCSTR name = MAKEINTRES
     const INT_PTR result = DialogBoxParamA(nullptr, name, nullptr, RecordingProc, 5);
     dup2(saved_input, STDIN_FILENO);
     dup2(saved_output, STDOUT_FILENO);
-    for (int fd : {saved_input, saved_output, input[0], close_input ? -1 : input[1], output[1]}) {
-        if (fd >= 0) close(fd);
-    }
+    for (int fd : {saved_input, saved_output, input[0], close_input ? -1 : input[1], output[1]}) close(fd);
     char buffer[4096];
     shown.clear();
     for (ssize_t count; (count = read(output[0], buffer, sizeof buffer)) > 0;) shown.append(buffer, size_t(count));
@@ -69,13 +66,7 @@ const std::string DRAWN =
     "+---------------------------------+\n[ close ] Press Enter to close. \n";
 
 TEST(LinuxTerminalDialog, EachInputSendsTheWindowsMessage) {
-    struct Case {
-        const char* what;
-        std::string keys;
-        bool input_closed;  // after the keys
-        std::string end_on;
-        std::string expected;
-    } cases[] = {
+    const struct { const char* what; std::string keys; bool input_closed; std::string end_on, expected; } cases[] = {
         {"Enter is the close button", "\n", false, "command(1003)", "init(5) command(1003) "},
         {"end of input closes the window", "", true, "close", "init(5) close "},
         {"so does Ctrl-D", "\x04", false, "close", "init(5) close "},
@@ -84,7 +75,7 @@ TEST(LinuxTerminalDialog, EachInputSendsTheWindowsMessage) {
         {"the procedure decides what ends it", "\x04\n\n", false, "command(1003)", "init(5) close command(1003) "},
         {"ended while starting: not drawn", "", false, "init(5)", "init(5) "},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         received.clear();
         end_on = c.end_on;

@@ -15,22 +15,17 @@ namespace reference {
 
 // Mixes voices[0 .. count-1] (those with a sample) into out exactly as
 // MixVoices mixes VoicePool, with the given ramp settings.
-void MixVoices(Voice* voices, int32_t count, float* out, int32_t frames, int32_t ramp_length,
-               float inverse_ramp_length);
+void MixVoices(Voice* voices, int32_t count, float* out, int32_t frames, int32_t ramp_length, float inverse_ramp_length);
 
-
-// A sample laid out as the loader leaves it: one zero entry in front of
-// data[0], length + 8 entries from data[0] on, and the guard entry at the loop
-// end (copy of the loop's first entry for a forward loop, of its last for a
-// ping-pong loop, 0 without loop).
+// A sample laid out as the loader leaves it: a zero entry in front of data[0],
+// length + 8 entries from data[0] on, the guard entry at the loop end (the
+// loop's first entry for a forward loop, its last for a ping-pong loop, 0 without).
 struct OwnedSample {
     std::vector<int16_t> storage;
     Sample sample{};
-
     OwnedSample(const std::vector<int16_t>& values, uint8_t loop_mode = LOOP_NONE, uint32_t loop_start = 0,
                 uint32_t loop_length = 0);
-    OwnedSample(const OwnedSample&) = delete;
-    OwnedSample& operator=(const OwnedSample&) = delete;
+    OwnedSample(const OwnedSample&) = delete;  // sample.data points into storage
     operator Sample&() { return sample; }
 };
 

@@ -1,10 +1,11 @@
-// Test support: builds XM files in memory from a few lines of description and
-// serves them to the loader through memory file callbacks.
+// Test support: XM files built in memory from a few lines of description, and
+// served to the loader through memory file callbacks.
 #pragma once
 
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vinto/vinto.h"
@@ -13,10 +14,7 @@ namespace xm {
 
 struct Cell {
     uint8_t note = 0;  // as stored in the file: 97 is key off
-    uint8_t instrument = 0;
-    uint8_t volume = 0;
-    uint8_t effect = 0;
-    uint8_t param = 0;
+    uint8_t instrument = 0, volume = 0, effect = 0, param = 0;
 };
 
 enum class Packing { Packed, Unpacked, NoData };
@@ -24,9 +22,9 @@ enum class Packing { Packed, Unpacked, NoData };
 struct PatternSpec {
     int rows = 64;
     Packing packing = Packing::Packed;
-    std::vector<Cell> cells;  // rows x channels, row-major; filled by the builder when short
-    std::vector<uint8_t> raw_cells;  // when not empty: written as the cell data exactly, instead of cells
-    // Cell of (row, channel); grows the cell list as needed (channels from the song).
+    std::vector<Cell> cells;         // rows x channels, row-major; padded with empty cells
+    std::vector<uint8_t> raw_cells;  // when not empty: the cell data written exactly, instead of cells
+    // Cell of (row, channel); grows the cell list as needed.
     Cell& At(int row, int channel, int channels);
 };
 
@@ -35,17 +33,15 @@ enum LoopType : uint8_t { NO_LOOP = 0, FORWARD_LOOP = 1, PINGPONG_LOOP = 2 };
 struct SampleSpec {
     std::vector<int16_t> pcm;  // plain values: -128..127 for 8-bit samples
     bool sixteen_bit = false;
-    uint8_t loop_type = NO_LOOP;  // type byte bits 0-1 (3 also allowed)
-    uint32_t loop_start = 0;      // frames
-    uint32_t loop_length = 0;     // frames
+    uint8_t loop_type = NO_LOOP;             // type byte bits 0-1 (3 also allowed)
+    uint32_t loop_start = 0, loop_length = 0;  // frames
     uint8_t volume = 64;
     int8_t finetune = 0;
     uint8_t pan = 128;
     int8_t relative_note = 0;
-    // Header values in bytes as written, when a test needs them to disagree with pcm.
+    // Header sizes in bytes as written, when a test needs them to disagree with pcm.
     bool raw_sizes = false;
     uint32_t raw_length = 0, raw_loop_start = 0, raw_loop_length = 0;
-    uint8_t extra_type_bits = 0;  // OR-ed into the type byte
 };
 
 struct EnvelopeSpec {
@@ -57,13 +53,11 @@ struct EnvelopeSpec {
 
 struct InstrumentSpec {
     std::vector<SampleSpec> samples;
-    int declared_samples = -1;  // sample count written; -1: samples.size()
     uint8_t keymap[96] = {};
-    EnvelopeSpec volume_envelope;
-    EnvelopeSpec pan_envelope;
+    EnvelopeSpec volume_envelope, pan_envelope;
     uint16_t fadeout = 0;  // as in the file (the loader doubles it)
     uint8_t vibrato_type = 0, vibrato_sweep = 0, vibrato_depth = 0, vibrato_rate = 0;
-    uint32_t header_size = 263;  // counted from the instrument's start; at least 241 for N > 0
+    uint32_t header_size = 263;  // counted from the instrument's start; at least 241 with samples
 };
 
 struct SongSpec {
@@ -72,8 +66,7 @@ struct SongSpec {
     int song_length = -1;  // -1: orders.size()
     uint16_t restart_position = 0;
     uint16_t flags = 1;  // linear frequencies
-    uint16_t speed = 6;
-    uint16_t bpm = 125;
+    uint16_t speed = 6, bpm = 125;
     uint32_t header_size = 276;
     std::vector<PatternSpec> patterns;
     int declared_patterns = -1;  // -1: patterns.size()
@@ -84,7 +77,7 @@ struct SongSpec {
 // The bytes of an XM file.
 std::vector<uint8_t> Build(const SongSpec& song);
 
-// A one-instrument, one-sample song with a looping 8-bit square wave: the usual
+// One instrument with one looping 8-bit square wave of 32 frames: the usual
 // starting point for replay tests.
 SongSpec SimpleSong(int channels = 4, int rows = 64);
 
@@ -98,11 +91,10 @@ Module* Load(const SongSpec& song, SampleLoader loader = nullptr);
 // How many memory streams are open (to check that the loader closes its file).
 int OpenMemoryStreams();
 
-// What a loaded module breaks of the loader's promises (null slots, guard
-// entries, loops outside samples, the zero entry in front of data, cells out
-// of reach, counts out of range, ...): one line per fault, "" when none.
-// Touches every cell and every stored sample entry, so a sanitizer build also
-// catches storage that is too short.
+// The loader's promises a loaded module breaks (null slots, guard entries,
+// loops outside samples, counts out of range, ...): a line each, "" when none.
+// Reads every cell and stored sample entry, so the sanitizers also catch
+// storage that is too short.
 std::string ModuleFaults(const Module* module);
 
 }  // namespace xm

@@ -1,195 +1,97 @@
 #!/usr/bin/env python3
-"""Checks a built vinto.exe without running it: the PE headers (machine, GUI
-subsystem), the imports (system DLLs only: it must run on a bare Windows), the
-resources (exactly the player dialog 120 with its template bytes and the song as
-raw data 251), the size without the song, and that nothing in the program needs
-the C runtime's start-up (no TLS callbacks, no global constructors).
+"""Checks a built vinto.exe without running it: machine and GUI subsystem,
+imports from system DLLs only (it runs on a bare Windows), exactly the dialog
+120 with its template bytes and the song as raw data 251, the size without the
+song, and nothing that needs the C runtime's start-up (TLS, constructors).
 
-usage: check_pe.py --exe vinto.exe --machine i386|amd64 --song song.xm
-                   [--max-size BYTES] [--map LINK.map] [--objdump TOOL --objects FILE...]
-Prints one line per check; exits 1 when any fails."""
+usage: check_pe.py --exe vinto.exe --machine i386|amd64 --song song.xm [--max-size BYTES] [--map LINK.map]
+Prints a line per check; exits 1 when any fails."""
+import argparse, re, struct, sys
 
-import argparse
-import os
-import re
-import struct
-import subprocess
-import sys
-
-MACHINES = {"i386": 0x014C, "amd64": 0x8664}
-RT_DIALOG = 5
-RT_RCDATA = 10
-SUBSYSTEM_WINDOWS_GUI = 2
-ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "winmm.dll", "msvcrt.dll"}
+failures = []
 
 
-def utf16z(text):
-    return text.encode("utf-16-le") + b"\0\0"
+def check(ok, text):
+    print(("ok    " if ok else "FAIL  ") + text)
+    failures.extend([] if ok else [text])
 
 
-def pad4(data):
-    return data + b"\0" * (-len(data) % 4)
-
-
-def expected_dialog():
+def dialog_template():
     """The player dialog's extended template, byte for byte."""
-    header = struct.pack("<HHIIIHhhhh", 1, 0xFFFF, 0, 0, 0x80800840, 2, 0, 0, 153, 50)
-    header += b"\0\0" + b"\0\0" + b"\0\0"  # no menu, default class, empty title
-    header += struct.pack("<HHBB", 8, 0, 0, 1) + utf16z("MS Sans Serif")
-    data = pad4(header)
+    def text(t):
+        return t.encode("utf-16-le") + b"\0\0"
 
-    def item(exstyle, style, x, y, cx, cy, ident, atom, text, last):
-        body = struct.pack("<IIIhhhhi", 0, exstyle, style, x, y, cx, cy, ident)
-        body += struct.pack("<HH", 0xFFFF, atom) + utf16z(text) + struct.pack("<H", 0)
-        return body if last else pad4(body)
+    def pad(data):
+        return data + b"\0" * (-len(data) % 4)
 
-    data += item(0x20, 0x50021201, 5, 5, 140, 15, -1, 0x0082, "- vinto - talbet -", False)
-    data += item(0, 0x50010000, 5, 25, 140, 19, 1003, 0x0080, "close", True)
-    return data
+    def item(exstyle, style, x, y, cx, cy, ident, atom, title):
+        return struct.pack("<IIIhhhhiHH", 0, exstyle, style, x, y, cx, cy, ident, 0xFFFF, atom) + text(title) + b"\0\0"
 
-
-class Pe:
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise ValueError("no MZ header")
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("no PE signature")
-        (self.machine, sections, _, _, _, optional_size,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        optional = pe + 24
-        self.magic = struct.unpack_from("<H", data, optional)[0]
-        self.entry = struct.unpack_from("<I", data, optional + 16)[0]
-        self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
-        directories = optional + (96 if self.magic == 0x10B else 112)
-        count = struct.unpack_from("<I", data, directories - 4)[0]
-        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(count)]
-        self.sections = []
-        table = optional + optional_size
-        for i in range(sections):
-            name, vsize, rva, raw_size, raw_offset = struct.unpack_from("<8sIIII", data, table + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode(), rva, max(vsize, raw_size), raw_offset, raw_size))
-
-    def offset(self, rva):
-        for _, start, size, raw, raw_size in self.sections:
-            if start <= rva < start + size and rva - start < raw_size:
-                return raw + rva - start
-        raise ValueError("address %#x outside the file" % rva)
-
-    def directory(self, index):
-        return self.directories[index] if index < len(self.directories) else (0, 0)
-
-    def imports(self):
-        rva, size = self.directory(1)
-        names = []
-        if not size:
-            return names
-        at = self.offset(rva)
-        while True:
-            name_rva = struct.unpack_from("<5I", self.data, at)[3]
-            if name_rva == 0:
-                return names
-            start = self.offset(name_rva)
-            names.append(self.data[start:self.data.index(b"\0", start)].decode())
-            at += 20
-
-    def resources(self):
-        """{(type, id): [(language, bytes)]} for numbered types and ids; names as strings."""
-        base_rva, size = self.directory(2)
-        if not size:
-            return {}
-        base = self.offset(base_rva)
-
-        def entries(at):
-            named, numbered = struct.unpack_from("<HH", self.data, at + 12)
-            for i in range(named + numbered):
-                ident, target = struct.unpack_from("<II", self.data, at + 16 + 8 * i)
-                if ident & 0x80000000:
-                    name_at = base + (ident & 0x7FFFFFFF)
-                    length = struct.unpack_from("<H", self.data, name_at)[0]
-                    ident = self.data[name_at + 2:name_at + 2 + 2 * length].decode("utf-16-le")
-                yield ident, target
-
-        found = {}
-        for kind, kind_dir in entries(base):
-            for ident, ident_dir in entries(base + (kind_dir & 0x7FFFFFFF)):
-                for language, leaf in entries(base + (ident_dir & 0x7FFFFFFF)):
-                    data_rva, data_size = struct.unpack_from("<II", self.data, base + leaf)
-                    start = self.offset(data_rva)
-                    found.setdefault((kind, ident), []).append((language, self.data[start:start + data_size]))
-        return found
+    header = struct.pack("<HHIIIHhhhh", 1, 0xFFFF, 0, 0, 0x80800840, 2, 0, 0, 153, 50) + b"\0" * 6  # no menu, class, title
+    header += struct.pack("<HHBB", 8, 0, 0, 1) + text("MS Sans Serif")
+    return (pad(header) + pad(item(0x20, 0x50021201, 5, 5, 140, 15, -1, 0x82, "- vinto - talbet -")) +
+            item(0, 0x50010000, 5, 25, 140, 19, 1003, 0x80, "close"))
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--machine", required=True, choices=sorted(MACHINES))
-    parser.add_argument("--song", required=True)
-    parser.add_argument("--max-size", type=int, default=0, help="largest size without the song, 0: not checked")
-    parser.add_argument("--map", help="the linker's map of the program")
-    parser.add_argument("--objdump")
-    parser.add_argument("--objects", nargs="*", default=[])
-    args = parser.parse_args()
+    for option in ("exe", "machine", "song", "map"):
+        parser.add_argument("--" + option)
+    parser.add_argument("--max-size", type=int, default=0)
+    a = parser.parse_args()
+    data, song = open(a.exe, "rb").read(), open(a.song, "rb").read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    machine, section_count, optional_size = struct.unpack_from("<HH12xH", data, pe + 4)
+    optional = pe + 24
+    (magic,), (entry,), (subsystem,) = (struct.unpack_from(f, data, optional + o) for f, o in (("<H", 0), ("<I", 16), ("<H", 68)))
+    wide = a.machine == "amd64"
+    directories = optional + (112 if wide else 96)
+    directory = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
+    sections = [struct.unpack_from("<8sIIII", data, optional + optional_size + 40 * i) for i in range(section_count)]
 
-    with open(args.exe, "rb") as f:
-        data = f.read()
-    with open(args.song, "rb") as f:
-        song = f.read()
-    pe = Pe(data)
-    failures = []
+    def at(rva):  # file offset of an address
+        return next(raw + rva - start for name, size, start, raw_size, raw in sections if start <= rva < start + raw_size)
 
-    def check(ok, text):
-        print(("ok    " if ok else "FAIL  ") + text)
-        if not ok:
-            failures.append(text)
+    def zstring(offset):
+        return data[offset:data.index(b"\0", offset)].decode()
 
-    check(pe.machine == MACHINES[args.machine], "machine %#06x (%s)" % (pe.machine, args.machine))
-    check(pe.magic == (0x10B if args.machine == "i386" else 0x20B), "optional header magic %#x" % pe.magic)
-    check(pe.subsystem == SUBSYSTEM_WINDOWS_GUI, "subsystem %d (Windows GUI: no console)" % pe.subsystem)
-    check(any(name == ".text" and start <= pe.entry < start + size for name, start, size, _, _ in pe.sections),
-          "entry point %#x in the code" % pe.entry)
-
-    dlls = pe.imports()
-    check(bool(dlls) and all(d.lower() in ALLOWED_DLLS for d in dlls),
+    check(data[:2] == b"MZ" and data[pe:pe + 4] == b"PE\0\0" and machine == (0x8664 if wide else 0x14C) and
+          magic == (0x20B if wide else 0x10B), "a %s PE file" % a.machine)
+    check(subsystem == 2, "subsystem %d (Windows GUI: no console)" % subsystem)
+    check(any(name.rstrip(b"\0") == b".text" and start <= entry < start + size for name, size, start, _, _ in sections),
+          "entry point %#x in the code" % entry)
+    dlls, descriptor = [], at(directory[1][0])
+    while struct.unpack_from("<5I", data, descriptor)[3]:
+        dlls.append(zstring(at(struct.unpack_from("<5I", data, descriptor)[3])))
+        descriptor += 20
+    check(dlls and all(d.lower() in ("kernel32.dll", "user32.dll", "winmm.dll", "msvcrt.dll") for d in dlls),
           "imports only system DLLs: %s" % ", ".join(dlls))
-    check(pe.directory(9)[1] == 0, "no TLS directory (nothing runs before the entry)")
+    check(directory[9][1] == 0, "no TLS directory (nothing runs before the entry)")
 
-    resources = pe.resources()
-    check(sorted(resources) == [(RT_DIALOG, 120), (RT_RCDATA, 251)],
-          "exactly two resources, dialog 120 and raw data 251: %s" % sorted(resources))
-    check(all(len(v) == 1 for v in resources.values()), "one language of each resource")
-    dialog = resources.get((RT_DIALOG, 120), [(0, b"")])[0][1]
-    check(dialog == expected_dialog(), "dialog template bytes (%d bytes)" % len(dialog))
-    if dialog != expected_dialog():
-        print("      got      " + dialog.hex())
-        print("      expected " + expected_dialog().hex())
-    embedded = resources.get((RT_RCDATA, 251), [(0, b"")])[0][1]
-    check(embedded == song, "resource 251 holds the song (%d bytes)" % len(song))
+    base = at(directory[2][0])
 
+    def entries(offset):  # (id, target) of a resource directory
+        named, numbered = struct.unpack_from("<HH", data, offset + 12)
+        return [struct.unpack_from("<II", data, offset + 16 + 8 * i) for i in range(named + numbered)]
+
+    resources = {}
+    for kind, kinds in entries(base):
+        for ident, idents in entries(base + (kinds & 0x7FFFFFFF)):
+            for _, leaf in entries(base + (idents & 0x7FFFFFFF)):
+                rva, size = struct.unpack_from("<II", data, base + leaf)
+                resources.setdefault((kind, ident), []).append(data[at(rva):at(rva) + size])
+    check(sorted(resources) == [(5, 120), (10, 251)] and all(len(v) == 1 for v in resources.values()),
+          "exactly dialog 120 and raw data 251, one language each: %s" % sorted(resources))
+    check(resources.get((5, 120), [b""])[0] == dialog_template(), "the dialog template's bytes")
+    check(resources.get((10, 251), [b""])[0] == song, "resource 251 holds the song (%d bytes)" % len(song))
     without_song = len(data) - len(song)
-    print("      size %d bytes, %d without the song" % (len(data), without_song))
-    if args.max_size:
-        check(without_song <= args.max_size, "size without the song %d <= %d" % (without_song, args.max_size))
-
-    if args.map:
-        # Any constructor, initialiser or TLS contribution from any linked object
-        # (libraries included) would be code that nothing ever runs.
+    if a.max_size:
+        check(without_song <= a.max_size, "size without the song %d <= %d" % (without_song, a.max_size))
+    if a.map:
+        # A constructor, initialiser or TLS contribution from any linked object would be code nothing runs.
         pattern = re.compile(r"^ (\.(?:ctors|dtors|init_array|fini_array|tls|CRT)\S*)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+)")
-        with open(args.map) as f:
-            found = [(m.group(1), m.group(3)) for m in map(pattern.match, f) if m and int(m.group(2), 16)]
-        check(not found, "no constructor, initialiser or TLS data among the linked objects%s" %
-              (": " + ", ".join("%s from %s" % item for item in found) if found else ""))
-
-    if args.objects:
-        # Global constructors would need the C runtime's start-up, which this program does without.
-        listing = subprocess.run([args.objdump, "-h"] + args.objects, check=True,
-                                 capture_output=True, text=True).stdout
-        bad = sorted({word for line in listing.splitlines() for word in line.split()
-                      if word.startswith((".ctors", ".init_array", ".dtors", ".fini_array", ".tls", ".CRT"))})
-        check(not bad, "no constructor or TLS sections in %s%s" %
-              (", ".join(os.path.basename(o) for o in args.objects), (": " + ", ".join(bad)) if bad else ""))
-
+        found = [m.group(1) + " from " + m.group(3) for m in map(pattern.match, open(a.map)) if m and int(m.group(2), 16)]
+        check(not found, "no constructor, initialiser or TLS data among the linked objects " + ", ".join(found))
     print("%d checks failed" % len(failures) if failures else "all checks passed")
     return 1 if failures else 0
 

@@ -420,7 +420,17 @@ inline void MixVoice(Voice& voice, float* out, int32_t frames, int32_t* clean_fr
             const float gl = static_cast<float>(voice.left_gain * static_cast<double>(GAIN_UNIT));
             const float gr = static_cast<float>(voice.right_gain * static_cast<double>(GAIN_UNIT));
             const bool cleared = clean_from && frames - left >= *clean_from && mix_fixed_cleared;
-            (cleared ? mix_fixed_cleared : mix_fixed)(out, data, last_entry, position, run.delta, run.frames, gl, gr);
+            const int16_t* source = data;
+            int32_t last = last_entry;
+            uint64_t from = position;
+#if VINTO_LOOP_REPEATS
+            if (run.repeated) {  // the same entries, counted from the loop start
+                source = walk.repeats;
+                last = static_cast<int32_t>(walk.repeat_end - walk.loop_start);
+                from = position - ToFixed(walk.loop_start);
+            }
+#endif
+            (cleared ? mix_fixed_cleared : mix_fixed)(out, source, last, from, run.delta, run.frames, gl, gr);
         }
         if (clean_from && run.frames > 0 && (run.ramp > 0 || voice.left_gain != 0 || voice.right_gain != 0) &&
             frames - left + run.frames > *clean_from)
@@ -435,7 +445,7 @@ inline void MixVoice(Voice& voice, float* out, int32_t frames, int32_t* clean_fr
         if (run.at_boundary && !CrossBoundary(voice, walk, position)) return;
         if (left == 0) break;
     }
-    StorePosition(voice, position);
+    StoreWalkPosition(voice, walk, position);
 }
 
 }  // namespace

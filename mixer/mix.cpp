@@ -181,7 +181,7 @@ double Magnitude(double a) { return a < 0 ? -a : a; }
 // lowest bit among the start gains and steps; as long as none exceeds 2^52
 // of those units (half the precision's reach, a margin for the estimate),
 // none of the sums rounds.
-bool RampSumsExact(double left, double right, double left_step, double right_step, int32_t frames) {
+bool RampSumsExactByUnits(double left, double right, double left_step, double right_step, int32_t frames) {
     double unit = 0;
     const double values[4] = {left, right, left_step, right_step};
     for (double value : values) {
@@ -289,15 +289,13 @@ uint64_t ReflectPosition(Voice& voice, uint64_t position, int64_t loop_start, in
     return static_cast<uint64_t>(p);
 }
 
-// A voice without a ramp in this call: its runs would only move its position
-// (and, when silent, add zeros), so it moves straight to where they would
-// leave it.
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-bool JumpVoiceWithoutRamp(Voice& voice, int32_t frames) {
 #if defined(__SIZEOF_INT128__)
-    using Wide = __int128;
+namespace {
+
+// JumpVoiceWithoutRamp in Wide, a signed type that holds every value the
+// jump forms: twice the loop's length plus the frames' travel, in 32.32.
+template <typename Wide>
+bool JumpVoiceIn(Voice& voice, int32_t frames) {
     // A ramp towards the targets still running, or one the first run would plan.
     if (voice.ramp_frames_left > 0 && voice.planned_left_gain == voice.left_gain &&
         voice.planned_right_gain == voice.right_gain)
@@ -385,6 +383,25 @@ bool JumpVoiceWithoutRamp(Voice& voice, int32_t frames) {
         voice.direction = direction;
     }
     return true;
+}
+
+}  // namespace
+#endif
+
+// A voice without a ramp in this call: its runs would only move its position
+// (and, when silent, add zeros), so it moves straight to where they would
+// leave it. In 64 bits where they suffice (loops below 2^29 entries, steps
+// below 2^8 entries, calls below 2^20 frames: all the replay makes).
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+bool JumpVoiceWithoutRamp(Voice& voice, int32_t frames) {
+#if defined(__SIZEOF_INT128__)
+    const Sample& sample = *voice.sample;
+    if (uint64_t(sample.loop_start) + sample.loop_length < (uint64_t(1) << 29) && voice.step_integer < (1u << 8) &&
+        frames < (1 << 20))
+        return JumpVoiceIn<int64_t>(voice, frames);
+    return JumpVoiceIn<__int128>(voice, frames);
 #else
     (void)voice;
     (void)frames;

@@ -442,8 +442,8 @@ void RepeatLoop(XmReader& reader, Sample& sample) {
     if (!storage) return;
     reader.repeat_bytes += bytes;
     storage[0] = 0;
-    const int16_t* loop = sample.data + sample.loop_start;
-    for (uint32_t j = 0; j <= entries; j++) storage[1 + j] = loop[j % length];
+    memcpy(storage + 1, sample.data + sample.loop_start, size_t(length) * sizeof(int16_t));
+    for (uint32_t j = length; j <= entries; j++) storage[1 + j] = storage[1 + j - length];
     sample.repeats = storage + 1;
     sample.repeat_entries = entries;
 }

@@ -391,11 +391,17 @@ bool JumpVoiceIn(Voice& voice, int32_t frames) {
 // A voice without a ramp in this call: its runs would only move its position
 // (and, when silent, add zeros), so it moves straight to where they would
 // leave it. In 64 bits where they suffice (loops below 2^29 entries, steps
-// below 2^8 entries, calls below 2^20 frames: all the replay makes).
+// below 2^8 entries, calls below 2^20 frames: all the replay makes). A
+// released voice without a ramp is silent for good: it ends instead.
 #if defined(__GNUC__)
 __attribute__((noinline))
 #endif
 bool JumpVoiceWithoutRamp(Voice& voice, int32_t frames) {
+    if (voice.released && voice.ramp_frames_left == 0 && voice.left_gain == 0 && voice.right_gain == 0 &&
+        (voice.current_left_gain >> 8) == 0 && (voice.current_right_gain >> 8) == 0) {
+        StopVoice(voice);
+        return true;
+    }
 #if defined(__SIZEOF_INT128__)
     const Sample& sample = *voice.sample;
     if (uint64_t(sample.loop_start) + sample.loop_length < (uint64_t(1) << 29) && voice.step_integer < (1u << 8) &&

@@ -22,6 +22,9 @@ struct Voice {
     int32_t index;       // own slot in VoicePool, 0..255
     int32_t volume;      // at most 127 in range
     int32_t pan;         // 0..255
+    // 1 once the replay has handed the note over to the twin slot: its
+    // targets stay 0 until the slot is taken again, so once silent it ends.
+    uint8_t released;
     Sample* sample;      // not owned; null = inactive
     int32_t left_gain;   // target gain of the first (left) value of a frame
     int32_t right_gain;  // target gain of the second (right) value

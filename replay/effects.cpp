@@ -112,8 +112,9 @@ static void ApplyTickEffect(const Module& module, Channel& channel, uint8_t effe
 
 // --- The later ticks -------------------------------------------------------------
 
+// Every later tick follows a row tick of the same row, which chose the sound.
 static void ProcessTickChannel(Module& module, Channel& channel, const PatternCell& cell) {
-    ChannelSound sound = SelectSound(module, channel);
+    const ChannelSound sound = channel.sound;
     channel.period_offset = 0;
     channel.flags = 0;
     StepEnvelopesOnLaterTick(channel, *sound.instrument);

@@ -84,7 +84,7 @@ struct Channel {
     uint8_t retrig_interval;     // ticks between retriggers, 0 off
     int32_t tone_porta_target;   // period tone portamento moves towards
     uint8_t tone_porta_speed;    // the period moves 4 units per unit per tick
-    ChannelSound sound;          // SelectSound's answer on the last row tick: the later ticks' sound
+    ChannelSound sound;          // SelectSound's answer for instrument and note, kept up to date
 };
 
 extern Channel channels[MAX_CHANNELS];
@@ -97,9 +97,6 @@ void ResetChannelForSample(Channel& channel, const Sample& sample);
 void ApplyVolumeColumn(Channel& channel, uint8_t command);
 void ProcessTickEffects(Module& module);
 void StepTonePortamento(Channel& channel);
-void StepEnvelope(Channel& channel, EnvelopeState& state, uint8_t type, uint8_t point_count,
-                  const EnvelopePoint* points, uint8_t loop_end, uint8_t loop_start, uint8_t sustain,
-                  uint8_t flag);
 void ApplyChannelToVoice(Channel& channel, Sample* sample, const Module& module);
 void ModuleTick(Module* module);
 // The exact replay's entry in the table of modes: channel i zeroed, on voice slot i or none.

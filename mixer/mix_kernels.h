@@ -75,7 +75,7 @@ void MixFixedSse2(float* out, const int16_t* data, int32_t last_entry, uint64_t 
 void MixRampSse2(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta, int32_t frames,
                  float left, float right, float left_step, float right_step, double* end_gains);
 
-// The exact count behind RampSumsExact (mix.cpp).
+// The exact count behind RampSumsExact (mix_sse2.cpp).
 bool RampSumsExactByUnits(double left, double right, double left_step, double right_step, int32_t frames);
 
 // True when no sum of such a ramp rounds (gains and steps as scaled doubles),

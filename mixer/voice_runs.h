@@ -198,7 +198,7 @@ inline void FinishRampRun(Voice& voice, const double end_gains[2], const VoiceRu
     }
 }
 
-// Position after a ping-pong run that ended at a loop boundary (mix.cpp).
+// Position after a ping-pong run that ended at a loop boundary (voice_runs.cpp).
 uint64_t ReflectPosition(Voice& voice, uint64_t position, int64_t loop_start, int64_t loop_end);
 
 // After a run that ended at the boundary: a forward loop wraps, a ping-pong
@@ -246,7 +246,7 @@ inline void StoreWalkPosition(Voice& voice, const VoiceWalk& walk, uint64_t posi
 // where they would leave it, with the ramp state they leave (planned gains at
 // the targets, steps 0). Handles forward loops and samples without loop moving
 // forward, and ping-pong loops in either direction; returns false, changing
-// nothing, for any other voice (mix.cpp). A released voice at rest and silent
+// nothing, for any other voice (voice_runs.cpp). A released voice at rest and silent
 // (see Voice.released) is stopped instead: it would only ever add zeros.
 bool JumpVoiceWithoutRamp(Voice& voice, int32_t frames);
 

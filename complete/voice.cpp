@@ -78,13 +78,12 @@ uint64_t Step(const Module& module, int32_t period) {
     return entry - 1;
 }
 
-}  // namespace
-
-void UpdateCompleteVoice(const Module& module, CompleteChannel& channel) {
-    Voice* voice = channel.voice;
-    bool trigger = channel.trigger != 0;
-    channel.trigger = 0;
-    if (!voice) return;
+// The channel's tick carried over to its voice. Out of line, so that a
+// channel without a voice (a sequencer run on a copy) pays for none of it.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+void CarryToVoice(const Module& module, CompleteChannel& channel, Voice* voice, bool trigger) {
     if (trigger) {
         if (voice->sample) voice = HandOffToTwin(channel, voice);
         StartSample(voice, channel.sample, channel.start_position);
@@ -111,6 +110,14 @@ void UpdateCompleteVoice(const Module& module, CompleteChannel& channel) {
     uint64_t fixed = Step(module, channel.out_period + channel.auto_vibrato_offset);
     voice->step_integer = (uint32_t)(fixed >> 32);
     voice->step_fraction = (uint32_t)fixed;
+}
+
+}  // namespace
+
+void UpdateCompleteVoice(const Module& module, CompleteChannel& channel) {
+    bool trigger = channel.trigger != 0;
+    channel.trigger = 0;
+    if (channel.voice) CarryToVoice(module, channel, channel.voice, trigger);
 }
 
 }  // namespace vinto

@@ -38,7 +38,6 @@ TEST(MixerRepeats, RunsThroughLoopRepeatsGiveTheReferenceBitsAndStates) {
     std::mt19937_64 rng(18);
     auto range = [&](int64_t lo, int64_t hi) { return std::uniform_int_distribution<int64_t>(lo, hi)(rng); };
     const int32_t previous = SelectedMixVariant();
-    int64_t wraps = 0;
     for (int32_t variant = 0; variant < MIX_VARIANT_COUNT && !HasFailure(); variant++) {
         if (!SelectMixVariant(variant)) continue;
         for (int round = 0; round < 150 && !HasFailure(); round++) {
@@ -64,7 +63,6 @@ TEST(MixerRepeats, RunsThroughLoopRepeatsGiveTheReferenceBitsAndStates) {
                 // Mostly settled gains (runs through the repeats); else a ramp runs first.
                 v.current_left_gain = range(0, 3) ? v.left_gain * 256 : int32_t(range(0, 65280));
                 v.current_right_gain = range(0, 3) ? v.right_gain * 256 : int32_t(range(0, 65280));
-                wraps += int64_t(v.step_integer + 1) * 1000 / s.loop_length;
             }
             for (int call = 0; call < 4; call++) {
                 const int32_t frames = int32_t(range(1, range(0, 1) ? 64 : 3000));
@@ -87,7 +85,6 @@ TEST(MixerRepeats, RunsThroughLoopRepeatsGiveTheReferenceBitsAndStates) {
         }
     }
     SelectMixVariant(previous);
-    EXPECT_GT(wraps, 100000);  // loop ends passed inside runs, roughly
 }
 
 }  // namespace

@@ -246,8 +246,9 @@ inline void StoreWalkPosition(Voice& voice, const VoiceWalk& walk, uint64_t posi
 // where they would leave it, with the ramp state they leave (planned gains at
 // the targets, steps 0). Handles forward loops and samples without loop moving
 // forward, and ping-pong loops in either direction; returns false, changing
-// nothing, for any other voice (voice_runs.cpp). A released voice at rest and silent
-// (see Voice.released) is stopped instead: it would only ever add zeros.
+// nothing, for any other voice (voice_runs.cpp). A released voice at rest
+// and silent (see Voice.released) is stopped instead: it would only ever add
+// zeros.
 bool JumpVoiceWithoutRamp(Voice& voice, int32_t frames);
 
 // The mixer's skip of a voice silent for the whole call (both targets 0 and

@@ -228,6 +228,7 @@ void Tremor(CompleteChannel& channel) {
 // --- Volume column, later ticks ------------------------------------------------------
 
 void LaterVolumeColumn(const Module& module, CompleteChannel& channel) {
+    if (channel.volume_command < 0x60) return;  // nothing below the slides, the commonest case
     int32_t x = channel.volume_command & 0x0F;
     switch (channel.volume_command >> 4) {
         case 0x6: SetVolume(channel, channel.volume - x); break;
@@ -248,6 +249,7 @@ void CompleteLaterChannel(Module& module, CompleteChannel& channel) {
         channel.out_volume = channel.volume;
     }
     LaterVolumeColumn(module, channel);
+    if (!(channel.effect | channel.param)) return;  // an empty cell: no jump through the table
     switch (channel.effect) {
         case FX_ARPEGGIO: if (channel.param) Arpeggio(module, channel); break;
         case FX_PORTA_UP: PortaUp(channel); break;

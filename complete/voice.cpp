@@ -3,6 +3,7 @@
 // no ramp in the mixer); a note start hands a sounding voice to the twin slot
 // to fade out, as the exact replay does.
 #include <math.h>
+#include <string.h>
 
 #include "complete/complete.h"
 #include "mixer/mixer.h"
@@ -21,6 +22,7 @@ Voice* HandOffToTwin(CompleteChannel& channel, Voice* voice) {
     voice->volume = 0;
     voice->left_gain = 0;
     voice->right_gain = 0;
+    voice->released = 1;
     channel.voice = copy;
     return copy;
 }
@@ -49,13 +51,39 @@ double Frequency(const Module& module, int32_t period) {
     return AMIGA_CLOCK / period;
 }
 
-}  // namespace
+// The voice's 32.32 step for a period heard.
+uint64_t ComputeStep(const Module& module, int32_t period) {
+    double step = Frequency(module, period) / output.mix_rate;
+    if (step > 65535.0) step = 65535.0;
+    return (uint64_t)(step * 4294967296.0);
+}
 
-void UpdateCompleteVoice(const Module& module, CompleteChannel& channel) {
-    Voice* voice = channel.voice;
-    bool trigger = channel.trigger != 0;
-    channel.trigger = 0;
-    if (!voice) return;
+// The steps of the linear periods up to LINEAR_STEP_PERIODS - 1, each
+// computed once when first needed (pow is slow, and every channel asks on
+// every tick), plus 1: 0 until computed. For the mix rate step_table_rate.
+// Only the thread rendering the song (with voices) reaches it.
+constexpr int32_t LINEAR_STEP_PERIODS = 16384;
+uint64_t step_table[LINEAR_STEP_PERIODS];
+int32_t step_table_rate = 0;
+
+uint64_t Step(const Module& module, int32_t period) {
+    if (!(module.flags & MODULE_LINEAR_FREQUENCY) || period >= LINEAR_STEP_PERIODS) return ComputeStep(module, period);
+    if (period < COMPLETE_PERIOD_MIN) period = COMPLETE_PERIOD_MIN;  // as Frequency would
+    if (step_table_rate != output.mix_rate) {
+        memset(step_table, 0, sizeof step_table);
+        step_table_rate = output.mix_rate;
+    }
+    uint64_t& entry = step_table[period];
+    if (entry == 0) entry = ComputeStep(module, period) + 1;
+    return entry - 1;
+}
+
+// The channel's tick carried over to its voice. Out of line, so that a
+// channel without a voice (a sequencer run on a copy) pays for none of it.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+void CarryToVoice(const Module& module, CompleteChannel& channel, Voice* voice, bool trigger) {
     if (trigger) {
         if (voice->sample) voice = HandOffToTwin(channel, voice);
         StartSample(voice, channel.sample, channel.start_position);
@@ -79,11 +107,17 @@ void UpdateCompleteVoice(const Module& module, CompleteChannel& channel) {
     voice->left_gain = gain * (255 - pan) / 255;  // panning 0 is the left
     voice->right_gain = gain * pan / 255;
 
-    double step = Frequency(module, channel.out_period + channel.auto_vibrato_offset) / output.mix_rate;
-    if (step > 65535.0) step = 65535.0;
-    uint64_t fixed = (uint64_t)(step * 4294967296.0);
+    uint64_t fixed = Step(module, channel.out_period + channel.auto_vibrato_offset);
     voice->step_integer = (uint32_t)(fixed >> 32);
     voice->step_fraction = (uint32_t)fixed;
+}
+
+}  // namespace
+
+void UpdateCompleteVoice(const Module& module, CompleteChannel& channel) {
+    bool trigger = channel.trigger != 0;
+    channel.trigger = 0;
+    if (channel.voice) CarryToVoice(module, channel, channel.voice, trigger);
 }
 
 }  // namespace vinto

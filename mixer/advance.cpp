@@ -56,11 +56,11 @@ void AdvanceVoice(Voice& voice, int32_t frames) {
         if (left == 0) break;
         // With the ramp over, the rest of the call only moves the position.
         if (run.ramp > 0 && voice.ramp_frames_left == 0) {
-            StorePosition(voice, position);
+            StoreWalkPosition(voice, walk, position);
             if (JumpVoiceWithoutRamp(voice, left)) return;
         }
     }
-    StorePosition(voice, position);
+    StoreWalkPosition(voice, walk, position);
 }
 
 void AdvanceVoices(int32_t frames, int32_t split) {

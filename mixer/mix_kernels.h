@@ -8,6 +8,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
 
 namespace vinto {
 
@@ -74,9 +75,38 @@ void MixFixedSse2(float* out, const int16_t* data, int32_t last_entry, uint64_t 
 void MixRampSse2(float* out, const int16_t* data, int32_t last_entry, uint64_t position, uint64_t delta, int32_t frames,
                  float left, float right, float left_step, float right_step, double* end_gains);
 
+// The exact count behind RampSumsExact (mix_sse2.cpp).
+bool RampSumsExactByUnits(double left, double right, double left_step, double right_step, int32_t frames);
+
 // True when no sum of such a ramp rounds (gains and steps as scaled doubles),
-// so that gain k may be formed as start + k x step, in any order.
-bool RampSumsExact(double left, double right, double left_step, double right_step, int32_t frames);
+// so that gain k may be formed as start + k x step, in any order. A value of
+// 24 significant bits (what the kernels take, scaled by 2^-31) is a whole
+// multiple of 2^(e - 23), e its exponent, so all of them are multiples of
+// 2^(e_min - 23); the sums stay below 2^(e_min + 29), 2^52 such units, when
+// the gains lie within 2^27 of it and frames x step within 2^28. That test of
+// the exponents alone settles every ramp the replay makes, once per ramp run;
+// anything else is counted out exactly.
+inline bool RampSumsExact(double left, double right, double left_step, double right_step, int32_t frames) {
+    const double values[4] = {left, right, left_step, right_step};
+    int32_t lowest = 2047, gain_top = -1, step_top = -1;  // exponent fields of the non-zero values
+    for (int32_t i = 0; i < 4; i++) {
+        uint64_t bits;
+        memcpy(&bits, &values[i], sizeof bits);
+        const uint64_t magnitude = bits & ~(uint64_t{1} << 63);
+        if (magnitude == 0) continue;
+        const int32_t exponent = static_cast<int32_t>(magnitude >> 52);
+        // Subnormal, infinite, NaN or more than 24 significant bits: counted out.
+        if (exponent == 0 || exponent == 2047 || (magnitude & ((uint64_t{1} << 29) - 1)) != 0)
+            return RampSumsExactByUnits(left, right, left_step, right_step, frames);
+        lowest = exponent < lowest ? exponent : lowest;
+        int32_t& top = i < 2 ? gain_top : step_top;
+        top = exponent > top ? exponent : top;
+    }
+    const int32_t room = lowest + 27 - step_top;  // frames may reach 2^room
+    if ((gain_top >= 0 && gain_top - lowest > 27) || (step_top >= 0 && (room < 0 || frames > (int32_t{1} << room))))
+        return RampSumsExactByUnits(left, right, left_step, right_step, frames);
+    return true;
+}
 #endif
 #if defined(__x86_64__) && !defined(_WIN32) && defined(__GNUC__)
 #define VINTO_MIX_AVX2 1

@@ -22,6 +22,10 @@ struct Voice {
     int32_t index;       // own slot in VoicePool, 0..255
     int32_t volume;      // at most 127 in range
     int32_t pan;         // 0..255
+    // 1 once the replay has handed the note over to the twin slot: nothing
+    // raises its targets (0) again until the slot is taken over whole, so
+    // once it rests silent it ends instead of moving on unheard.
+    uint8_t released;
     Sample* sample;      // not owned; null = inactive
     int32_t left_gain;   // target gain of the first (left) value of a frame
     int32_t right_gain;  // target gain of the second (right) value
@@ -67,7 +71,9 @@ void MixVoicesClearedMuted(float* out, int32_t frames, uint64_t muted);
 
 // Moves a voice on by frames frames exactly as MixVoices would (position,
 // loops, ramp and its rounding at the call's end, a sample's end), without
-// mixing it. Nothing for frames below 1 or an inactive voice.
+// mixing it. Nothing for frames below 1 or an inactive voice. (A released
+// voice whose fade ends inside the call may stop there already, where the
+// mixer stops it at its next call: either way it is never heard again.)
 void AdvanceVoice(Voice& voice, int32_t frames);
 
 // AdvanceVoice for every voice among slots 0..63: what MixVoices(out, frames)

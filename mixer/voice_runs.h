@@ -16,7 +16,7 @@
 //       if (run.at_boundary && !CrossBoundary(voice, walk, position)) return;  // stopped
 //       if (left == 0) break;
 //   }
-//   StorePosition(voice, position);
+//   StoreWalkPosition(voice, walk, position);
 #pragma once
 
 #include <math.h>
@@ -45,6 +45,8 @@ struct VoiceWalk {
     int64_t loop_start;      // entries
     int64_t loop_length;     // entries; the sample's length without a loop
     int64_t loop_end;        // entries; where the guard entry lies
+    const int16_t* repeats;  // the loop's stored repeats (Sample.repeats), or null
+    int64_t repeat_end;      // entries; where a run through the repeats ends, counted as in the sample
     uint8_t loop_mode;
 };
 
@@ -52,7 +54,8 @@ struct VoiceWalk {
 struct VoiceRun {
     int32_t frames;    // frames of the run (0 at a boundary already reached)
     int32_t ramp;      // frames of the ramp running at its start; 0: fixed gains
-    bool at_boundary;  // the run ends at the loop or sample end
+    bool at_boundary;  // the run ends at the loop or sample end (or the end of the loop's repeats)
+    bool repeated;     // the run reads the loop's stored repeats
     uint64_t delta;    // the step, or its two's complement when moving backward
 };
 
@@ -64,6 +67,10 @@ inline VoiceWalk StartWalk(const Voice& voice) {
     walk.loop_start = sample.loop_start;
     walk.loop_length = sample.loop_length;
     walk.loop_end = walk.loop_start + walk.loop_length;
+#if VINTO_LOOP_REPEATS
+    walk.repeats = sample.loop_mode == LOOP_FORWARD ? sample.repeats : nullptr;
+    walk.repeat_end = walk.loop_start + sample.repeat_entries;
+#endif
     walk.loop_mode = sample.loop_mode;
     return walk;
 }
@@ -100,12 +107,24 @@ inline int32_t PlanRamp(Voice& voice) {
     return frames;
 }
 
+// The ramp a run starts with: the one running towards the current targets,
+// or one planned afresh (0: none).
+inline int32_t RunRamp(Voice& voice) {
+    if (voice.ramp_frames_left > 0 && voice.left_gain == voice.planned_left_gain &&
+        voice.right_gain == voice.planned_right_gain)
+        return voice.ramp_frames_left;
+    return PlanRamp(voice);
+}
+
 // Lays out the next run of a voice at position with left frames of the call
 // to go: its length, whether it ends at the boundary, and the ramp (planned
-// afresh unless one runs towards the current targets). Returns false, having
-// stopped the voice, when the position lies outside entries -1 .. loop end
-// (only a state the replay engine never creates): the voice ends rather than
-// read elsewhere.
+// afresh unless one runs towards the current targets). A ramp run ends at the
+// loop end (where the applied gains are rounded); a run of fixed gains moving
+// forward inside a loop with stored repeats reads those instead and goes on
+// to their end, its boundary, passing loop ends as the loop would. Returns
+// false, having stopped the voice, when the position lies outside entries
+// -1 .. loop end (only a state the replay engine never creates): the voice
+// ends rather than read elsewhere.
 inline bool PlanRun(Voice& voice, const VoiceWalk& walk, uint64_t position, int32_t left, VoiceRun& run) {
     const int64_t whole = static_cast<int32_t>(static_cast<uint32_t>(position >> 32));
     if (whole < -1 || whole > walk.loop_end) {
@@ -113,7 +132,18 @@ inline bool PlanRun(Voice& voice, const VoiceWalk& walk, uint64_t position, int3
         return false;
     }
     const bool forward = voice.direction == DIRECTION_FORWARD;
-    const int64_t distance = forward ? static_cast<int64_t>(ToFixed(walk.loop_end) - position)
+    run.repeated = false;
+    int64_t end = walk.loop_end;
+#if VINTO_LOOP_REPEATS
+    // Where the run may end depends on the ramp. (Without repeats the ramp is
+    // planned after the distance: the same result, in fewer bytes of code.)
+    run.ramp = RunRamp(voice);
+    if (walk.repeats && run.ramp == 0 && forward && whole >= walk.loop_start) {
+        run.repeated = true;
+        end = walk.repeat_end;
+    }
+#endif
+    const int64_t distance = forward ? static_cast<int64_t>(ToFixed(end) - position)
                                      : static_cast<int64_t>(position - ToFixed(walk.loop_start));
     run.frames = left;
     run.at_boundary = false;
@@ -138,12 +168,9 @@ inline bool PlanRun(Voice& voice, const VoiceWalk& walk, uint64_t position, int3
         }
     }
 
-    if (voice.ramp_frames_left > 0 && voice.left_gain == voice.planned_left_gain &&
-        voice.right_gain == voice.planned_right_gain) {
-        run.ramp = voice.ramp_frames_left;
-    } else {
-        run.ramp = PlanRamp(voice);
-    }
+#if !VINTO_LOOP_REPEATS
+    run.ramp = RunRamp(voice);
+#endif
     if (run.ramp > 0 && run.ramp < run.frames) {
         run.frames = run.ramp;
         run.at_boundary = false;
@@ -171,7 +198,7 @@ inline void FinishRampRun(Voice& voice, const double end_gains[2], const VoiceRu
     }
 }
 
-// Position after a ping-pong run that ended at a loop boundary (mix.cpp).
+// Position after a ping-pong run that ended at a loop boundary (voice_runs.cpp).
 uint64_t ReflectPosition(Voice& voice, uint64_t position, int64_t loop_start, int64_t loop_end);
 
 // After a run that ended at the boundary: a forward loop wraps, a ping-pong
@@ -200,13 +227,28 @@ inline bool CrossBoundary(Voice& voice, const VoiceWalk& walk, uint64_t& positio
     return false;
 }
 
+// Stores the position a walk leaves a voice at: one that ran into the loop's
+// repeats stands where crossing each loop end would have left it.
+inline void StoreWalkPosition(Voice& voice, const VoiceWalk& walk, uint64_t position) {
+#if VINTO_LOOP_REPEATS
+    if (walk.repeats && static_cast<int64_t>(position) >= static_cast<int64_t>(ToFixed(walk.loop_end)) &&
+        voice.direction == DIRECTION_FORWARD)
+        CrossBoundary(voice, walk, position);
+#else
+    (void)walk;
+#endif
+    StorePosition(voice, position);
+}
+
 // A voice with no ramp to run in a call of frames frames (none running towards
 // the targets, and the applied gains' integer parts at the targets) and a
 // non-zero step: its runs change only its position, so it moves straight to
 // where they would leave it, with the ramp state they leave (planned gains at
 // the targets, steps 0). Handles forward loops and samples without loop moving
 // forward, and ping-pong loops in either direction; returns false, changing
-// nothing, for any other voice (mix.cpp).
+// nothing, for any other voice (voice_runs.cpp). A released voice at rest
+// and silent (see Voice.released) is stopped instead: it would only ever add
+// zeros.
 bool JumpVoiceWithoutRamp(Voice& voice, int32_t frames);
 
 // The mixer's skip of a voice silent for the whole call (both targets 0 and

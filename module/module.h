@@ -25,6 +25,12 @@ constexpr uint16_t MODULE_LINEAR_FREQUENCY = 1;
 constexpr uint32_t SONG_TITLE_SIZE = 20;       // bytes of the song name in the file
 constexpr uint32_t INSTRUMENT_NAME_BYTES = 22;  // bytes of an instrument name in the file
 
+// The Windows program is kept small: its loader stores no loop repeats
+// (Sample.repeats stays null), and its mixer has no code for them.
+#if !defined(_WIN32)
+#define VINTO_LOOP_REPEATS 1
+#endif
+
 struct PatternCell {
     uint8_t note;        // 0 none, 1..96 semitones (1 lowest), KEY_OFF_NOTE; others as the file gives them
     uint8_t instrument;  // 0 none, 1..128 (1-based, may exceed instrument_count)
@@ -54,6 +60,12 @@ struct Sample {
     uint8_t bits;          // 8 or 16 while loading; 16 for every sample with data afterwards
     uint8_t loop_mode;     // LOOP_NONE, LOOP_FORWARD or LOOP_BIDI (0 only in EmptySample)
     int8_t relative_note;  // semitones added to the played note
+    // A short forward loop stored once more, repeated, so that the mixer
+    // crosses many of its ends in one run: repeats[j] = data[loop_start + j %
+    // loop_length] for j = 0 .. repeat_entries (the last one the guard entry),
+    // with one entry in front. Null when there are none; owned.
+    int16_t* repeats;
+    uint32_t repeat_entries;  // a multiple of loop_length
 };
 
 struct Instrument {

@@ -44,6 +44,13 @@ constexpr uint32_t MAX_INSTRUMENTS = 32767;  // what instrument_count can hold
 constexpr uint32_t MAX_SAMPLE_FRAMES = 0x7FFFFFFF;
 constexpr uint64_t MAX_MODULE_BYTES = uint64_t(256) << 20;  // patterns, instruments and samples together
 constexpr uint32_t SAMPLE_EXTRA_ENTRIES = 9;  // one zero entry in front, eight behind
+// Forward loops shorter than REPEAT_LOOPS_BELOW entries are stored again,
+// repeated over at least REPEAT_SPAN entries beyond one pass (Sample.repeats),
+// out of an allowance of their own: repeats never take memory a song's own
+// data needs, and never decide whether a song loads.
+constexpr uint32_t REPEAT_LOOPS_BELOW = 1024;
+constexpr uint32_t REPEAT_SPAN = 4096;
+constexpr uint64_t REPEAT_BUDGET_BYTES = uint64_t(8) << 20;
 constexpr uint32_t SAMPLE_READ_PIECE = 1u << 20;  // bytes of sample data per read
 constexpr uint32_t FILL_RUN_ENTRIES = 4096;       // entries set one by one before copying
 constexpr int16_t FALLBACK_BPM = 125;
@@ -128,6 +135,7 @@ struct XmReader {
     // sizes); exact mode reads the fixed layout of version 0x0104.
     bool complete;
     uint16_t version;  // complete mode only
+    uint64_t repeat_bytes;  // storage taken by loop repeats so far
 };
 
 // A read came up short: the file's length is noted once (the read may have
@@ -421,6 +429,26 @@ void ReadEnvelopes(XmReader& reader, Instrument& instrument) {
     SetEnvelopes(points, block, instrument);
 }
 
+#if VINTO_LOOP_REPEATS
+// Stores a short forward loop once more, repeated (Sample.repeats), out of
+// the allowance for repeats; without room the sample simply has none.
+void RepeatLoop(XmReader& reader, Sample& sample) {
+    const uint32_t length = sample.loop_length;
+    if (sample.loop_mode != LOOP_FORWARD || length >= REPEAT_LOOPS_BELOW) return;
+    const uint32_t entries = ((REPEAT_SPAN + length - 1) / length + 1) * length;
+    const uint64_t bytes = (uint64_t(entries) + 2) * sizeof(int16_t);
+    if (bytes > REPEAT_BUDGET_BYTES - reader.repeat_bytes) return;
+    int16_t* storage = static_cast<int16_t*>(malloc(size_t(bytes)));
+    if (!storage) return;
+    reader.repeat_bytes += bytes;
+    storage[0] = 0;
+    memcpy(storage + 1, sample.data + sample.loop_start, size_t(length) * sizeof(int16_t));
+    for (uint32_t j = length; j <= entries; j++) storage[1 + j] = storage[1 + j - length];
+    sample.repeats = storage + 1;
+    sample.repeat_entries = entries;
+}
+#endif
+
 // Reads one 40-byte sample header, brings sizes to frames and the loop inside
 // the sample, and allocates the sample's zeroed storage.
 bool ReadSampleHeader(XmReader& reader, Sample& sample) {
@@ -549,6 +577,9 @@ void ReadSampleData(XmReader& reader, Sample& sample, int32_t instrument_index, 
     uint32_t loop_end = sample.loop_start + sample.loop_length;
     if (sample.loop_mode == LOOP_BIDI) data[loop_end] = data[loop_end - 1];
     if (sample.loop_mode == LOOP_FORWARD) data[loop_end] = data[sample.loop_start];
+#if VINTO_LOOP_REPEATS
+    RepeatLoop(reader, sample);
+#endif
 }
 
 bool ReadInstrument(XmReader& reader, int32_t index) {
@@ -655,6 +686,9 @@ void ReleaseModule(Module* module) {
                 Sample* sample = instrument.samples[j];
                 if (!sample) continue;
                 if (sample->data) free(sample->data - 1);  // the zero entry in front
+#if VINTO_LOOP_REPEATS
+                if (sample->repeats) free(sample->repeats - 1);
+#endif
                 free(sample);
             }
         }
@@ -683,7 +717,7 @@ bool NoteEarlyEnd(const XmReader& reader) {
 }
 
 bool ParseXmInDeclaredLayout(Module* module, FileHandle* handle) {
-    XmReader reader = {module, handle, 0, -1, true, 0};
+    XmReader reader = {module, handle, 0, -1, true, 0, 0};
     if (!ReadIdentification(reader)) return false;
     module->default_global_volume = START_GLOBAL_VOLUME;
     uint32_t stored_patterns = 0;
@@ -708,7 +742,7 @@ bool ParseXm(Module* module, FileHandle* handle) {
     if (!replay) return Refuse("unknown replay mode");
     module->tick_handler = replay->tick;
     if (replay->parse_declared_layout) return replay->parse_declared_layout(module, handle);
-    XmReader reader = {module, handle, 0, -1, false, 0};
+    XmReader reader = {module, handle, 0, -1, false, 0, 0};
     if (!ReadIdentification(reader)) return false;
     module->default_global_volume = START_GLOBAL_VOLUME;
     uint32_t stored_patterns = 0;

@@ -51,8 +51,10 @@ void ResetExactChannels(Module& module, const ReplayTables& tables, bool link_vo
     module.channels = tables.channels;
     if (!tables.channels) return;
     for (int32_t i = 0; i < module.channel_count; i++) {
-        memset(&tables.channels[i], 0, sizeof(Channel));
-        tables.channels[i].voice = link_voices ? &VoicePool[i] : nullptr;
+        Channel& channel = tables.channels[i];
+        memset(&channel, 0, sizeof(Channel));
+        channel.voice = link_voices ? &VoicePool[i] : nullptr;
+        channel.sound = SelectSound(module, channel);
     }
 }
 

@@ -7,6 +7,7 @@ namespace vinto {
 // --- Volume column, later ticks --------------------------------------------------
 
 static void ApplyVolumeColumnLater(Channel& channel, uint8_t command) {
+    if (command < 0x60) return;  // nothing below the slides, the commonest case
     int32_t x = command & 0x0F;
     switch (command >> 4) {
         case 0x6: VolumeSlideDown(channel, x); break;
@@ -99,6 +100,7 @@ static void TickMultiRetrigger(Channel& channel, int32_t tick) {
 }
 
 static void ApplyTickEffect(const Module& module, Channel& channel, uint8_t effect, uint8_t param) {
+    if (!(effect | param)) return;  // an empty cell, the commonest: no jump through the table
     switch (effect) {
         case EFFECT_ARPEGGIO: TickArpeggio(module, channel, param, module.tick); break;
         case EFFECT_PORTA_UP: TickPortaUp(channel); break;
@@ -113,13 +115,14 @@ static void ApplyTickEffect(const Module& module, Channel& channel, uint8_t effe
 // --- The later ticks -------------------------------------------------------------
 
 static void ProcessTickChannel(Module& module, Channel& channel, const PatternCell& cell) {
-    ChannelSound sound = SelectSound(module, channel);
+    const ChannelSound sound = channel.sound;
     channel.period_offset = 0;
     channel.flags = 0;
     StepEnvelopesOnLaterTick(channel, *sound.instrument);
     ApplyVolumeColumnLater(channel, cell.volume);
     ApplyTickEffect(module, channel, cell.effect, cell.param);
-    ApplyChannelToVoice(channel, sound.sample, module);
+    // A tick that changed nothing leaves the voice as it is.
+    if (channel.flags) ApplyChannelToVoice(channel, sound.sample, module);
 }
 
 void ProcessTickEffects(Module& module) {

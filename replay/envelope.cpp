@@ -28,9 +28,11 @@ static void StartSegment(EnvelopeState& state, const EnvelopePoint* points, int3
     state.point = p + 1;
 }
 
-void StepEnvelope(Channel& channel, EnvelopeState& state, uint8_t type, uint8_t point_count,
-                  const EnvelopePoint* points, uint8_t loop_end, uint8_t loop_start, uint8_t sustain,
-                  uint8_t flag) {
+// One tick of an envelope. Inlined into its two callers where the compiler
+// sees fit: it runs for every channel with an envelope on every tick.
+static inline void StepEnvelope(Channel& channel, EnvelopeState& state, uint8_t type, uint8_t point_count,
+                                const EnvelopePoint* points, uint8_t loop_end, uint8_t loop_start, uint8_t sustain,
+                                uint8_t flag) {
     // Never look beyond the points the record holds, whatever the counts say.
     int32_t count = point_count > ENVELOPE_POINTS ? ENVELOPE_POINTS : point_count;
 

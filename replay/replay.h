@@ -56,6 +56,12 @@ struct EnvelopeState {
     uint8_t finished;     // 1 once the last point has been reached
 };
 
+// The instrument and sample a channel plays; never null (placeholders stand in).
+struct ChannelSound {
+    const Instrument* instrument;
+    Sample* sample;
+};
+
 struct Channel {
     uint8_t note;     // 0..95 = cell note - 1; index into the instrument's keymap
     uint8_t flags;    // change flags of the current tick (CHANNEL_*)
@@ -78,6 +84,7 @@ struct Channel {
     uint8_t retrig_interval;     // ticks between retriggers, 0 off
     int32_t tone_porta_target;   // period tone portamento moves towards
     uint8_t tone_porta_speed;    // the period moves 4 units per unit per tick
+    ChannelSound sound;          // SelectSound's answer for instrument and note, kept up to date
 };
 
 extern Channel channels[MAX_CHANNELS];
@@ -90,9 +97,6 @@ void ResetChannelForSample(Channel& channel, const Sample& sample);
 void ApplyVolumeColumn(Channel& channel, uint8_t command);
 void ProcessTickEffects(Module& module);
 void StepTonePortamento(Channel& channel);
-void StepEnvelope(Channel& channel, EnvelopeState& state, uint8_t type, uint8_t point_count,
-                  const EnvelopePoint* points, uint8_t loop_end, uint8_t loop_start, uint8_t sustain,
-                  uint8_t flag);
 void ApplyChannelToVoice(Channel& channel, Sample* sample, const Module& module);
 void ModuleTick(Module* module);
 // The exact replay's entry in the table of modes: channel i zeroed, on voice slot i or none.
@@ -101,11 +105,6 @@ void ResetExactChannels(Module& module, const ReplayTables& tables, bool link_vo
 
 // --- Pieces shared by the row tick and the later ticks --------------------------
 
-// The instrument and sample a channel plays; never null (placeholders stand in).
-struct ChannelSound {
-    const Instrument* instrument;
-    Sample* sample;
-};
 ChannelSound SelectSound(const Module& module, const Channel& channel);
 
 // The pattern of the current order, or null when the order names no pattern.

@@ -182,7 +182,9 @@ static void ProcessRowChannel(Module& module, Channel& channel, const PatternCel
     // A tone-portamento cell keeps the channel's instrument and note.
     if (cell.instrument != 0 && !tone_porta_cell) channel.instrument = cell.instrument - 1;
     if (has_note && !tone_porta_cell) channel.note = cell.note - 1;
-    ChannelSound sound = SelectSound(module, channel);
+    // The sound follows instrument and note, which change only here.
+    if (cell.instrument != 0 || has_note) channel.sound = SelectSound(module, channel);
+    const ChannelSound sound = channel.sound;
 
     channel.flags = 0;
     if (has_note) {

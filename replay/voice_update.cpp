@@ -14,10 +14,27 @@ static int32_t DoubleToInt32(double value) {
     return (int32_t)value;
 }
 
+static int32_t ComputeLinearFrequency(int64_t numerator) {
+    return DoubleToInt32(8363.0 * pow(2.0, (double)numerator / 768.0));
+}
+
+// The frequencies of the exponent numerators songs reach (notes, finetunes,
+// slides and arpeggios), each computed once when first needed: pow is slow,
+// and the row tick asks for every channel's pitch.
+constexpr int64_t FREQUENCY_TABLE_FIRST = -4096;  // numerator of entry 0
+constexpr uint64_t FREQUENCY_TABLE_SIZE = 10240;
+// Hz; 0 until computed (every numerator in range gives at least 207 Hz).
+// Only the thread rendering the song (with voices) reaches it.
+static int32_t frequency_table[FREQUENCY_TABLE_SIZE];
+
 int32_t LinearFrequency(int32_t period, int32_t period_offset) {
     // A positive offset raises the pitch (it counts against the period).
-    double exponent = (double)(4608 - (int64_t)period + period_offset) / 768.0;
-    return DoubleToInt32(8363.0 * pow(2.0, exponent));
+    int64_t numerator = 4608 - (int64_t)period + period_offset;
+    uint64_t index = (uint64_t)(numerator - FREQUENCY_TABLE_FIRST);
+    if (index >= FREQUENCY_TABLE_SIZE) return ComputeLinearFrequency(numerator);
+    int32_t& frequency = frequency_table[index];
+    if (frequency == 0) frequency = ComputeLinearFrequency(numerator);
+    return frequency;
 }
 
 int32_t AmigaFrequency(int64_t period_sum) {
@@ -44,6 +61,7 @@ static Voice* HandOffToTwin(Channel& channel, Voice* voice) {
     voice->volume = 0;
     voice->left_gain = 0;
     voice->right_gain = 0;
+    voice->released = 1;
     channel.voice = copy;
     return copy;
 }

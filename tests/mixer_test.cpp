@@ -1,9 +1,12 @@
-// MixVoices (and MixVoicesCleared on zeroed buffers) against the plain
-// one-frame-at-a-time mixer, bit for bit, for every kernel variant, over many
-// random voice states: every loop mode, positions anywhere a voice can be,
-// steps from tiny to far beyond the loop, ramps running, planned or
-// retargeted, silent voices that may skip their runs, ramp settings and call
-// lengths. Also the 16-bit conversion variants and the ramp-sum shortcut.
+// The voice mixer against the plain one-frame-at-a-time mixer, bit for bit,
+// for every kernel variant, over many random voice states: every loop mode,
+// positions anywhere a voice can be, steps from tiny to far beyond the loop,
+// ramps running, planned or retargeted, silent voices that may skip their
+// runs, ramp settings, call lengths, calls cut in two and muted slots; and
+// AdvanceVoices (a seek and muted channels rely on it) leaving each voice as
+// the mixer does. Also voices with nothing to read, the 16-bit conversion
+// variants and the ramp-sum shortcut.
+#include <gtest/gtest.h>
 #include <math.h>
 #include <string.h>
 
@@ -11,7 +14,6 @@
 #include <memory>
 #include <random>
 #include <vector>
-#include <gtest/gtest.h>
 
 #include "mixer/mix_kernels.h"
 #include "output/convert_variants.h"
@@ -106,22 +108,34 @@ void MixRandomStates() {
         static const int32_t lengths[] = {128, 128, 128, 1, 7, 64, 300};
         ramp_length = lengths[rng.Range(0, 6)];
         inverse_ramp_length = float(1.0 / ramp_length);
-        Voice expected_pool[MIXED_VOICE_COUNT];
+        Voice expected_pool[MIXED_VOICE_COUNT], advanced[MIXED_VOICE_COUNT];
         memcpy(expected_pool, VoicePool, sizeof expected_pool);
         for (int call = 0; call < 6; call++) {
+            SCOPED_TRACE(testing::Message() << "round " << round << ", call " << call);
             const int32_t frames = int32_t(rng.Chance(30) ? rng.Range(1, 8) : rng.Range(1, rng.Chance(3) ? 6000 : 1200));
+            const int32_t split = rng.Chance(30) ? int32_t(rng.Range(0, frames - 1)) : 0;  // two calls
             const bool cleared = rng.Chance(25);  // the block renderer's slices stand at +0
-            std::vector<float> out(2 * size_t(frames), 0.0f);
+            const uint64_t muted = cleared && rng.Chance(40) ? uint64_t(rng.Bits()) << 32 | rng.Bits() : 0;
+            std::vector<float> out(2 * size_t(frames), 0.0f), scratch(out);
             for (float& value : out) value = cleared ? 0.0f : float(rng.Range(-100000, 100000)) / 64;
             std::vector<float> expected = out;
-            cleared ? MixVoicesCleared(out.data(), frames) : MixVoices(out.data(), frames);
-            reference::MixVoices(expected_pool, MIXED_VOICE_COUNT, expected.data(), frames, ramp_length, inverse_ramp_length);
+            memcpy(advanced, VoicePool, sizeof advanced);
+            for (const auto& [at, count] : {std::pair{0, split ? split : frames}, std::pair{split, split ? frames - split : 0}}) {
+                if (count == 0) continue;
+                float* o = out.data() + 2 * at;
+                muted ? MixVoicesClearedMuted(o, count, muted) : cleared ? MixVoicesCleared(o, count) : MixVoices(o, count);
+                for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++)  // voice by voice, as the reference mixes them
+                    reference::MixVoices(&expected_pool[slot], 1, (muted >> slot & 1 ? scratch.data() : expected.data()) + 2 * at,
+                                         count, ramp_length, inverse_ramp_length);
+            }
             frames_mixed += frames;
-            ASSERT_EQ(memcmp(out.data(), expected.data(), out.size() * sizeof(float)), 0)
-                << "round " << round << ", call " << call << (cleared ? " (cleared)" : "");
-            for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++)
-                ASSERT_EQ(State(VoicePool[slot]), State(expected_pool[slot])) << "round " << round << ", call " << call
-                                                                              << ", slot " << slot;
+            ASSERT_EQ(memcmp(out.data(), expected.data(), out.size() * sizeof(float)), 0) << split << " " << cleared << " " << muted;
+            std::swap_ranges(VoicePool, VoicePool + MIXED_VOICE_COUNT, advanced);
+            AdvanceVoices(frames, split);
+            for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++) {
+                ASSERT_EQ(State(advanced[slot]), State(expected_pool[slot])) << "mixed, slot " << slot;
+                ASSERT_EQ(State(VoicePool[slot]), State(expected_pool[slot])) << "advanced, slot " << slot;
+            }
             // Between calls the replay engine retargets gains and changes steps.
             for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++) {
                 if (!rng.Chance(15)) continue;
@@ -154,13 +168,32 @@ TEST(MixerAgainstReference, RandomVoiceStatesGiveIdenticalBitsAndStates) {
     ramp_length = 128, inverse_ramp_length = 0.0078125f;  // as the other tests expect
 }
 
+// Voices the replay engine never creates: nothing to read (the empty sample, a
+// position outside the storage) stops a voice without reading; frame counts
+// below one change nothing.
+TEST(Mixer, VoicesWithNothingToReadStopAndNoFramesChangeNothing) {
+    OwnedSample none(std::vector<int16_t>{}), ten(std::vector<int16_t>(10, 1000), LOOP_FORWARD, 0, 10);
+    const struct { Sample* sample; uint32_t position; } cases[] = {
+        {&EmptySample, 0}, {&none.sample, 0}, {&ten.sample, 11}, {&ten.sample, 0xFFFFFFFEu}, {&ten.sample, 5}};
+    for (const auto& c : cases) {
+        ResetVoicePool();
+        Voice& v = VoicePool[5];
+        v.sample = c.sample, v.position = c.position, v.direction = DIRECTION_FORWARD, v.step_integer = 1, v.left_gain = 100;  // a ramp would start
+        const Voice before = v;
+        std::vector<float> out(128, 0.0f);
+        for (int32_t frames : {0, -1, INT32_MIN}) MixVoices(out.data(), frames);
+        EXPECT_TRUE(out == std::vector<float>(128, 0.0f) && State(v) == State(before)) << c.position;
+        MixVoices(out.data(), 64);
+        EXPECT_EQ(out == std::vector<float>(128, 0.0f) && v.sample == nullptr, c.position != 5) << c.position;
+    }
+}
+
 // Each 16-bit conversion variant: nearest integer, halves to even, clipped to
 // -32768..32767, NaN at the lower bound; at lengths that end in partial steps.
 TEST(ConvertVariants, EachGivesTheRuleForAnyValueAndLength) {
     const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
-    std::vector<float> values = {0.0f,     -0.0f,   0.5f,      1.5f,       2.5f,       -0.5f, -2.5f,
-                                 32766.5f, 32767.4f, 32767.5f, 32768.0f,   -32767.5f,  -32768.5f, 1e30f,
-                                 -1e30f,   1e-30f,  8388608.5f, inf,       -inf,       nan,   -nan};
+    std::vector<float> values = {0.0f, -0.0f, 0.5f, 1.5f, 2.5f, -0.5f, -2.5f, 32766.5f, 32767.4f, 32767.5f, 32768.0f,
+                                 -32767.5f, -32768.5f, 1e30f, -1e30f, 1e-30f, 8388608.5f, inf, -inf, nan, -nan};
     std::mt19937 rng(5);
     while (values.size() < 4001) {
         const float value = std::uniform_real_distribution<float>(-50000.0f, 50000.0f)(rng);

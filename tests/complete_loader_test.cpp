@@ -78,29 +78,13 @@ ModulePtr Load(const Bytes& bytes, int32_t mode) {
     return ModulePtr(LoadModuleInMode("song.xm", nullptr, mode), FreeModule);
 }
 
-// Differences in cells and samples between two modules, "" when none.
-std::string Differences(const Module& a, const Module& b) {
-    if (a.pattern_count != b.pattern_count || a.instrument_count != b.instrument_count) return "counts";
-    for (int p = 0; p < a.pattern_count; p++) {
-        const Pattern &x = a.patterns[p], &y = b.patterns[p];
-        if (x.row_count != y.row_count) return "rows of pattern " + std::to_string(p);
-        if (memcmp(x.cells, y.cells, sizeof(PatternCell) * size_t(x.row_count * a.channel_count)))
-            return "cells of pattern " + std::to_string(p);
-    }
-    for (int i = 0; i < a.instrument_count; i++) {
-        const Instrument &x = a.instruments[i], &y = b.instruments[i];
-        if (x.sample_count != y.sample_count || memcmp(x.keymap, y.keymap, KEYMAP_NOTES) ||
-            x.fadeout != y.fadeout || x.volume_envelope_type != y.volume_envelope_type)
-            return "instrument " + std::to_string(i);
-        for (int j = 0; j < x.sample_count; j++) {
-            const Sample &s = *x.samples[j], &t = *y.samples[j];
-            if (s.length != t.length || s.loop_start != t.loop_start || s.loop_length != t.loop_length ||
-                s.volume != t.volume || s.relative_note != t.relative_note ||
-                (s.length && memcmp(s.data, t.data, s.length * 2)))
-                return "sample " + std::to_string(j) + " of instrument " + std::to_string(i);
-        }
-    }
-    return "";
+// The first 150 blocks a file plays in complete mode (the song's patterns, notes and both instruments).
+std::vector<int16_t> Played(const Bytes& bytes) {
+    std::vector<int16_t> frames(150 * 884 * 2);
+    ModulePtr module = Load(bytes, VINTO_MODE_COMPLETE);
+    if (!module || !StartRendering(module.get())) return {};
+    for (int b = 0; b < 150; b++) RenderNextBlock(&frames[size_t(b) * 884 * 2], 884);
+    return frames;
 }
 
 xm::SongSpec TwoPatternsTwoInstruments() {
@@ -125,10 +109,9 @@ xm::SongSpec TwoPatternsTwoInstruments() {
 
 TEST(CompleteLoader, ReadsTheLayoutTheFileDeclares) {
     const Bytes standard = xm::Build(TwoPatternsTwoInstruments());
-    ModulePtr reference = Load(standard, VINTO_MODE_EXACT);
-    ASSERT_TRUE(reference) << GetLoadError();
+    const std::vector<int16_t> reference = Played(standard);
+    ASSERT_NE(reference, std::vector<int16_t>(reference.size(), 0));
     const Layout layouts[] = {
-        {},               // what exact mode reads: both modes load the same
         {0x0104, 13, 40}, // a longer pattern header
         {0x0104, 9, 48},  // longer sample headers (their extra bytes are not zero)
         {0x0103, 9, 40},  // instruments first
@@ -138,15 +121,13 @@ TEST(CompleteLoader, ReadsTheLayoutTheFileDeclares) {
     for (const Layout& layout : layouts) {
         SCOPED_TRACE(testing::Message() << std::hex << layout.version << std::dec << " pattern header "
                                         << layout.pattern_header << " sample header " << layout.sample_header);
-        ModulePtr module = Load(Relayout(standard, layout), VINTO_MODE_COMPLETE);
-        ASSERT_TRUE(module) << GetLoadError();
-        EXPECT_EQ(Differences(*reference, *module), "");
-        EXPECT_EQ(xm::ModuleFaults(module.get()), "");
+        EXPECT_TRUE(Played(Relayout(standard, layout)) == reference);
+        EXPECT_EQ(xm::ModuleFaults(Load(Relayout(standard, layout), VINTO_MODE_COMPLETE).get()), "");
     }
     // Exact mode keeps reading the fixed layout: the longer pattern header misreads, quietly.
-    ModulePtr exact = Load(Relayout(standard, {0x0104, 13, 40}), VINTO_MODE_EXACT);
-    ASSERT_TRUE(exact);
-    EXPECT_NE(Differences(*reference, *exact), "");
+    ModulePtr exact = Load(Relayout(standard, {0x0104, 13, 40}), VINTO_MODE_EXACT), plain = Load(standard, VINTO_MODE_EXACT);
+    ASSERT_TRUE(exact && plain);
+    EXPECT_NE(memcmp(exact->patterns[0].cells, plain->patterns[0].cells, 16 * 2 * sizeof(PatternCell)), 0);
 }
 
 TEST(CompleteLoader, InstrumentsWithMoreThan16Samples) {

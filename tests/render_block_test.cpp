@@ -1,12 +1,10 @@
-// The playback preparation, the position queries, and offline rendering
-// against the live path (which renders the blocks the digests do not).
+// The playback preparation, the position queries and where a pass ends.
 #include <gtest/gtest.h>
 #include <string.h>
 
 #include <vector>
 
 #include "mixer/mixer.h"
-#include "output/convert_variants.h"
 #include "output/output.h"
 #include "replay/replay.h"
 #include "tests/support/xm_builder.h"
@@ -70,50 +68,22 @@ TEST_F(Render, OfflineBlocksNeedTheirPreparationAndRoom) {
               (std::vector<int64_t>{0xFF, 2, 19, -1, -1, 0, 0}));
 }
 
-TEST_F(Render, OfflineFramesAreThoseTheOutputThreadWouldWrite) {
-    // Notes, slides, a tempo change and a key off: voices, ramps and ticks of
-    // different lengths all take part.
+// Where a pass ends: 9 rows of 6 ticks of 798 frames (138 BPM) and 23 of 1148
+// (96 BPM from row 9) end it at frame 201516, frame 848 of block 227. (The
+// blocks themselves: the digest test, offline and live.)
+TEST_F(Render, TheBlockWhereThePassEndsSaysWhere) {
     xm::SongSpec song = xm::SimpleSong(2, 32);
     song.bpm = 138;
-    for (int row = 0; row < 32; row += 4) {
-        song.patterns[0].At(row, 0, 2) = {uint8_t(40 + row / 2), 1, 0, 0, 0};
-        song.patterns[0].At(row + 2, 1, 2) = {uint8_t(52 - row / 4), 1, uint8_t(0x20 + row), 0x0A, 0x04};
-    }
-    song.patterns[0].At(9, 0, 2) = {0, 0, 0, 0x0F, 0x60};  // 96 BPM from row 9
-    song.patterns[0].At(17, 1, 2).note = 97;
+    song.patterns[0].At(0, 0, 2) = {49, 1, 0, 0, 0};
+    song.patterns[0].At(9, 0, 2) = {0, 0, 0, 0x0F, 0x60};
     Module* module = xm::Load(song);
-    ASSERT_NE(module, nullptr);
-    // The live path: prefill, then the thread rewrites each block the device
-    // left, past the ring's end into its second round.
-    ASSERT_TRUE(ResetPlayback(module) && AllocateRenderBuffers() && PrefillRing());
-    std::vector<std::vector<int16_t>> live;
-    std::vector<SyncEntry> live_sync;
-    for (int i = 0; i < 260; i++) {
-        const int32_t b = i < 100 ? i : output.next_block;
-        if (i >= 100) RenderBlock();
-        live.emplace_back(output.ring + b * 884 * 2, output.ring + (b + 1) * 884 * 2);
-        live_sync.push_back(output.sync_entries[b]);
+    ASSERT_TRUE(module && StartRendering(module));
+    int16_t frames[884 * 2];
+    for (int32_t i = 0; i < 260; i++) {
+        ASSERT_EQ(RenderNextBlock(frames, 884), 884);
+        EXPECT_EQ((std::vector<int32_t>{GetSongLoopFrame(module), int32_t(GetSongLoops(module))}),
+                  (std::vector<int32_t>{i == 227 ? 848 : -1, i >= 227})) << i;
     }
-    EXPECT_NE(live[20], std::vector<int16_t>(884 * 2, 0));
-    // Offline, once with each 16-bit conversion (which leaves the float stretch
-    // cleared for the next block): each start resets everything (channels,
-    // voices, position) left by the live run or in the middle of sounding notes.
-    std::vector<int16_t> frames(884 * 2);
-    for (int32_t pass : {CONVERT_VARIANT_PLAIN, CONVERT_VARIANT_SSE2, CONVERT_VARIANT_AVX512}) {
-        SelectConvertVariant(pass);
-        ASSERT_TRUE(StartRendering(module));
-        for (size_t i = 0; i < live.size(); i++) {
-            ASSERT_EQ(RenderNextBlock(frames.data(), 884), 884);
-            ASSERT_EQ(frames, live[i]) << "pass " << pass << " block " << i;
-            EXPECT_EQ((std::vector<uint32_t>{GetPlayOrder(module), GetPlayRow(module), GetPlayTime(module)}),
-                      (std::vector<uint32_t>{live_sync[i].order, live_sync[i].row, live_sync[i].time_ms})) << i;
-            // The pass ends after 9 rows of 6 ticks of 798 frames (138 BPM) and 23 of 1148 (96 BPM):
-            // at frame 201516, frame 848 of block 227.
-            EXPECT_EQ((std::vector<int32_t>{GetSongLoopFrame(module), GetSongLoopFrame(nullptr), int32_t(GetSongLoops(module))}),
-                      (std::vector<int32_t>{i == 227 ? 848 : -1, -1, i >= 227})) << i;
-        }
-    }
-    SelectConvertVariant(CONVERT_VARIANT_COUNT);
     FreeModule(module);
 }
 

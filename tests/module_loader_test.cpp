@@ -171,9 +171,15 @@ TEST(Loader, RefusalsAndClamps) {
          "too many samples in an instrument (17, at most 16)"},
         {"16-bit sample of 2^31 - 1 frames",
          [](Song& s) { s.instruments[0].samples.push_back(DeclaredSample(0xFFFFFFFFu, true)); }, nullptr, TOO_LARGE},
-        {"65535 patterns of 32 channels in a short file",  // all of them missing: 64 empty rows each
-         [](Song& s) { s.channels = 32, s.declared_patterns = 65535, s.patterns.clear(), s.instruments.clear(); },
+        // Patterns and instruments missing from a short file: 64 empty rows each, 10240 bytes at 32 channels.
+        {"65535 patterns of 32 channels", [](Song& s) { s.channels = 32, s.declared_patterns = 65535, s.instruments.clear(); },
          nullptr, TOO_LARGE},
+        {"26000 patterns and 32767 instruments",
+         [](Song& s) { s.channels = 32, s.declared_patterns = 26000, s.instruments.clear(), s.declared_instruments = 32767; },
+         nullptr, TOO_LARGE},
+        {"26000 patterns of 32 channels",
+         [](Song& s) { s.channels = 32, s.declared_patterns = 26000, s.instruments.clear(), s.declared_instruments = 1; }, nullptr, usual},
+        {"32767 instruments", [](Song& s) { s.declared_instruments = 32767; }, nullptr, usual},
         // The second sample is refused on its header: the reason shows whether the first fit.
         {"a first sample that just fits",
          [](Song& s) { s.instruments[0].samples = {DeclaredSample(FITTING_FRAMES), DeclaredSample(0x80000000u)}; },

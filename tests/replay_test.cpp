@@ -141,6 +141,7 @@ int32_t Period() { return channels[0].period; }
 int32_t Volume() { return channels[0].volume; }
 int32_t Pan() { return channels[0].pan; }
 int32_t EnvelopeValue() { return channels[0].volume_env.value; }
+int32_t VoiceVolume() { return channels[0].voice->volume; }
 
 // One channel of the tone song (speed 6, unless the setup changes it), cells on
 // rows 0, 1, ...: a value read after the first tick, then after every `every` ticks.
@@ -156,12 +157,19 @@ TEST(Replay, TickByTick) {
          Period, {1814}},
         {"no arpeggio in Amiga songs", [](S& s) { s.flags = 0; }, {{49, 1, 0, 0, 0x37}}, 1, Period, {1712, 1712, 1712}},
         {"instrument 5 of 1: the empty sample, silent", nullptr, {{49, 5}}, 1, Volume, {0}},
+        {"a keymap slot past 16 (as far as the next instrument's first): the empty sample", [](S& s) {
+             s.instruments.resize(2, s.instruments[0]), s.instruments[0].keymap[48] = uint8_t(sizeof(Instrument) / 8); },
+         {{49, 1}}, 1, Volume, {0}},
         // The volume column (sample volume 40): set volume stops at 0x50; 0x51..0x5F and 0xAx do nothing.
         {"column 50", ToneOf40And200, {{49, 1, 0x50}}, 5, Volume, {64, 64}},
         {"column 51: nothing", ToneOf40And200, {{49, 1, 0x51}}, 5, Volume, {40, 40}},
         {"column A5: nothing", ToneOf40And200, {{49, 1, 0xA5}}, 5, Volume, {40, 40}},
         {"effect 8 comes after the column", ToneOf40And200, {{49, 1, 0xC2, EFFECT_SET_PANNING, 0x30}}, 5, Pan, {0x30, 0x30}},
         {"slide 00 with nothing to repeat", nullptr, {{49, 1, 0, 10, 0}}, 6, Volume, {64, 64}},
+        // The column's slides act on every tick, the row tick too, and reach the voice each time:
+        // volume x 255 / 128 at full envelope, fade and global volume.
+        {"column slide up from 40", ToneOf40And200, {{49, 1, 0x74}}, 1, VoiceVolume, {87, 95, 103, 111}},
+        {"column slide down", nullptr, {{49, 1, 0x64}}, 1, VoiceVolume, {119, 111, 103, 95}},
         // Volume envelopes, a tick a row: a point not after the one before holds the value; an
         // envelope starting after tick 0 shows the value left from before until it gets there.
         {"envelope ticks going back hold", [](S& s) {

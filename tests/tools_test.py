@@ -1,11 +1,5 @@
 #!/usr/bin/env python3
-"""vinto-render as a user meets it: the program's song written in both modes as
-the library renders it (the digest tables' lines: 16-bit samples, WAV header,
-the position file), lengths in whole blocks or once through, each control
-flag against the plain rendering, refusals that explain and leave no file,
-never a write over its input, each kind of OUTPUT written as a plain open
-would (devices and FIFOs in place, a link's target, no file the user may not
-write), warnings for songs that end early.
+"""vinto-render as a user meets it (what it holds: docs/testing.md).
 usage: tools_test.py TOOL SONG VERSION EXACT_HASHES COMPLETE_HASHES"""
 import os, shutil, stat, struct, subprocess, sys, tempfile, threading
 

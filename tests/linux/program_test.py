@@ -1,15 +1,8 @@
 #!/usr/bin/env python3
-"""The player program vinto as a person meets it, each close it knows ending it
-with exit status 0 within 2 s and nothing on standard error (but a line when
-there is no audio device):
-  x11    its dialog in a window under a virtual X display (Xvfb, xdotool): centred,
-         the dialog's size; Escape and Enter left alone; Tab then Space, a click on
-         close and the window manager's close each end it
-  tty    in a pseudo-terminal: Escape, arrow keys and other keys left alone; Enter,
-         Ctrl-C and Ctrl-D each end it, the terminal's mode restored
-  piped  behind a pipe, without an audio device, without an ALSA device and with a
-         song that does not load: it runs on, shows the title, ends on Enter or at
-         the end of its input
+"""The player program vinto as a person meets it: each close it knows ends it with
+exit status 0 within 2 s and nothing on standard error (but a line when there is
+no audio device). Cases: x11 (under Xvfb, driven by xdotool), tty (in a
+pseudo-terminal), piped (behind a pipe); what each holds: docs/testing.md.
 usage: program_test.py PROGRAM SILENT_PROGRAM CLOSE_TOOL SCREENSHOT CASE   (exit status 77: skipped)"""
 import fcntl, os, pty, select, shutil, subprocess, sys, tempfile, termios, time
 

@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""The Windows build under Wine on a virtual display, in a fresh Wine prefix:
-  dialog   appears centred (screenshot in --out); Escape, IDCANCEL and a close
-           command that is no click leave it open; a click on close and WM_CLOSE
-           end it with exit code 0 within 2 s while the music plays; with a song
-           that does not load and without a sound device it shows, plays nothing
-           and closes the same
-  capture  its sound, through an ALSA file output, equals vinto-render's rendering
-  pitch    the pitch probe prints the same natively and under Wine
-usage: wine_player.py MODE --out DIR [--exe --send --unplayable --render --song --native-probe --windows-probe]
+"""The Windows build under Wine on a virtual display, in a fresh Wine prefix: its
+dialog, its sound (through an ALSA file output) against vinto-render's, the pitch
+probe against the native one (what each holds: docs/testing.md).
+usage: wine_player.py dialog|capture|pitch --out DIR [--exe --send --unplayable --render --song --native-probe --windows-probe]
 Prints a line per check; the exit code is 1 when any failed."""
 import argparse, os, shutil, subprocess, sys, tempfile, time
 

@@ -38,8 +38,7 @@ void OnFree(const volatile void* pointer) {
 
 // LoadModuleInMode with the bytes it holds at its peak counted.
 Module* TrackedLoad(SampleLoader loader, int32_t mode) {
-    held_bytes = peak_bytes = 0;
-    tracking = true;
+    held_bytes = peak_bytes = 0, tracking = true;
     Module* module = LoadModuleInMode("fuzz.xm", loader, mode);
     tracking = false;
     if (peak_bytes > LOAD_CAP_BYTES) fprintf(stderr, "LoadModule held %zu bytes at its peak\n", peak_bytes), abort();

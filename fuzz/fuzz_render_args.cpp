@@ -24,22 +24,15 @@ namespace {
 
 std::string work_dir;
 
-void RemoveWorkDir() {
-    if (system(("rm -rf '" + work_dir + "'").c_str()) != 0) fprintf(stderr, "cannot remove %s\n", work_dir.c_str());
-}
-
 void Prepare() {
     const char* tmp = getenv("TMPDIR");
-    std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/vinto-fuzz-render-XXXXXX";
-    if (!mkdtemp(&name[0])) perror("working directory"), abort();
-    work_dir = name;
-    atexit(RemoveWorkDir);
+    work_dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/vinto-fuzz-render-XXXXXX";
+    if (!mkdtemp(&work_dir[0])) perror("working directory"), abort();
+    atexit([] { (void)!system(("rm -rf '" + work_dir + "'").c_str()); });
     const int out = open((work_dir + "/stdout.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || dup2(out, 1) < 0) abort();
-    close(out);
-    signal(SIGXFSZ, SIG_IGN);  // an oversized write fails with EFBIG instead
     const struct rlimit limit = {1 << 20, 1 << 20};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) abort();
+    signal(SIGXFSZ, SIG_IGN);  // an oversized write fails with EFBIG instead
+    if (out < 0 || dup2(out, 1) < 0 || close(out) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0) abort();
 }
 
 }  // namespace

@@ -14,8 +14,7 @@ namespace {
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* file = fopen(path.c_str(), "wb");
     const bool ok = file && fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && fclose(file) == 0;
-    if (!ok) fprintf(stderr, "fuzz_make_seeds: cannot write %s\n", path.c_str());
-    return ok;
+    return ok || fprintf(stderr, "fuzz_make_seeds: cannot write %s\n", path.c_str()) < 0;
 }
 
 }  // namespace
@@ -27,21 +26,17 @@ int main(int argc, char** argv) {
     int written = 0;
     for (const seeds::SeedSong& seed : seeds::SeedSongs()) {
         std::vector<uint8_t> bytes = xm::Build(seed.song);
-        if (!WriteFile(root + "/load_render/" + seed.name + ".xm", bytes)) return 1;
+        bool ok = WriteFile(root + "/load_render/" + seed.name + ".xm", bytes);
         bytes[17] |= 1;  // the same song for the complete mode, which fuzz_load_render reads from bit 0 of byte 17
-        if (!WriteFile(root + "/load_render/" + seed.name + "-complete.xm", bytes)) return 1;
+        if (!ok || !WriteFile(root + "/load_render/" + seed.name + "-complete.xm", bytes)) return 1;
         written += 2;
     }
     // Arguments with their terminating NUL bytes, an empty argument, then the song.
     const std::vector<uint8_t> song = xm::Build(seeds::SeedSongs()[0].song);
-    const std::vector<std::vector<std::string>> command_lines = {
-        {"--frames", "1000", "in.xm", "out.wav"}, {"--seconds", "0.25", "--sync", "s.csv", "in.xm", "-"},
-        {"in.xm", "out.raw"}, {"--sync", "s.csv", "in.xm", "o.wav"}, {"--frames", "0", "in.xm", "o.wav"},
-        {"--seconds", "1.0000000001", "in.xm", "o.WAV"}, {"--frames", "884", "--seconds", "1", "in.xm", "o.wav"},
-        {"--sync", "o.wav", "in.xm", "o.wav"}, {"--", "in.xm", "-o.wav"}, {"missing.xm", "o.wav"}, {"in.xm"},
-        {"--help"}, {"--frames"},
-    };
-    for (const auto& arguments : command_lines) {
+    for (const std::vector<std::string> arguments : std::vector<std::vector<std::string>>{
+             {"--frames", "1000", "in.xm", "out.wav"}, {"--seconds", "0.25", "--sync", "s.csv", "in.xm", "-"}, {"in.xm", "out.raw"},
+             {"--mode", "exact", "--loops", "2", "--start", "0:01", "--mute", "1-2", "--volume", "0.5", "in.xm", "o.wav"},
+             {"--start-order", "0:4", "in.xm", "-"}, {"--info", "in.xm"}, {"--sync", "o.wav", "in.xm", "o.wav"}, {"missing.xm", "o.wav"}}) {
         std::vector<uint8_t> bytes;
         for (const std::string& argument : arguments) bytes.insert(bytes.end(), argument.c_str(), argument.c_str() + argument.size() + 1);
         bytes.push_back(0);
@@ -49,5 +44,4 @@ int main(int argc, char** argv) {
         if (!WriteFile(root + "/render_args/args-" + std::to_string(written++), bytes)) return 1;
     }
     printf("%d seeds in %s\n", written, root.c_str());
-    return 0;
 }

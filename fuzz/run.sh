@@ -8,10 +8,9 @@
 # directory of XM songs, those songs. The growing corpus is kept in
 # $VINTO_FUZZ_BUILD/corpus/<fuzzer> (default build dir: build-fuzz), findings
 # in $VINTO_FUZZ_BUILD/findings. Reports per fuzzer: executions, executions per
-# second, coverage (cov: edges, ft: features), corpus size, peak memory, the
-# slowest input met while fuzzing and, for load_render, the slowest load of
-# any corpus input. Exits 1 on any finding (crash, leak, timeout, out of
-# memory), naming its reproducer.
+# second, coverage (cov: edges, ft: features), corpus size, peak memory and the
+# slowest input met while fuzzing. Exits 1 on any finding (crash, leak,
+# timeout, out of memory), naming its reproducer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:?usage: fuzz/run.sh SECONDS [FUZZER...]}
@@ -25,7 +24,7 @@ build=$(cd "$build" && pwd)  # absolute: a fuzzer may change directory while it 
 echo "== building the fuzzers in $build"
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVINTO_FUZZ=ON -DVINTO_BUILD_TESTS=OFF -DVINTO_BUILD_TOOLS=OFF -DVINTO_BUILD_BENCH=OFF >/dev/null
-targets=(fuzz_make_seeds fuzz_time_load)
+targets=(fuzz_make_seeds)
 for f in "${fuzzers[@]}"; do targets+=("fuzz_$f"); done
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
 
@@ -69,12 +68,6 @@ for f in "${fuzzers[@]}"; do
   slowest=$(sed -n 's/^Slowest unit: \([0-9]*\) s.*/\1/p' "$log" | sort -n | tail -n 1)
   echo "   executions ${runs:-?}, ${speed:-?} exec/s, cov ${cov:-?} edges, ft ${ft:-?} features," \
        "corpus ${corp:-?}, peak ${rss:-?} MB, slowest input ${slowest:-below 1} s"
-  if [ "$f" = load_render ]; then
-    # Loading alone, optimised and without sanitizers, every input once.
-    slow=$(find "$corpus" "$seeds/$f" "$findings" -type f -print0 |
-           xargs -0 -r -n 1000 "$build/fuzz/fuzz_time_load" | grep -v ' files$' | sort -n | tail -n 1)
-    echo "   slowest load (optimised build): ${slow:-?} (ms, input)"
-  fi
   # Slow inputs are reported above; crashes, leaks, timeouts and memory excess are findings.
   after=$(find "$findings" -name "$f-*" -type f ! -name "$f-slow-unit-*" | wc -l)
   if [ "$result" -ne 0 ] || [ "$after" -gt "$before" ]; then

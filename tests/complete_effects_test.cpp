@@ -24,6 +24,7 @@ namespace {
 using Values = std::vector<int32_t>;
 using ModulePtr = std::unique_ptr<Module, decltype(&FreeModule)>;
 using Cells = std::vector<std::pair<int, xm::Cell>>;  // row, cell of channel 0
+using Field = int32_t (*)(const Module&);             // a value of channel 0 (or its voice)
 
 ModulePtr Start(const xm::SongSpec& song) {
     xm::InstallMemoryFile(xm::Build(song));
@@ -34,36 +35,25 @@ ModulePtr Start(const xm::SongSpec& song) {
 
 xm::SongSpec Song(const Cells& cells, uint16_t speed, uint16_t flags = 1, int channels = 1) {
     xm::SongSpec song = xm::SimpleSong(channels, 32);
-    song.speed = speed;
-    song.flags = flags;
+    song.speed = speed, song.flags = flags;
     for (const auto& [row, cell] : cells) song.patterns[0].At(row, 0, channels) = cell;
     return song;
 }
 
-enum Field { OUT_PERIOD, OUT_VOLUME, PAN, GLOBAL_VOLUME, VOICE_SLOT, VOICE_START, ENVELOPE, AUTO_VIBRATO, FADE };
+const CompleteChannel& Channel0(const Module& m) { return m.complete_channels[0]; }
+const Field OUT_PERIOD = [](const Module& m) { return Channel0(m).out_period; };
+const Field OUT_VOLUME = [](const Module& m) { return Channel0(m).out_volume; };
+const Field PAN = [](const Module& m) { return Channel0(m).pan; };
+const Field GLOBAL_VOLUME = [](const Module& m) { return m.global_volume; };
+const Field VOICE_SLOT = [](const Module& m) { return Channel0(m).voice->index; };
+const Field VOICE_START = [](const Module& m) { return Channel0(m).voice->sample ? int32_t(Channel0(m).voice->position) : -1; };
+const Field ENVELOPE = [](const Module& m) { return Channel0(m).volume_env.value / ENVELOPE_UNIT; };
+const Field AUTO_VIBRATO = [](const Module& m) { return Channel0(m).auto_vibrato_offset; };
 
-int32_t Read(const Module& module, Field field) {
-    const CompleteChannel& channel = module.complete_channels[0];
-    switch (field) {
-        case OUT_PERIOD: return channel.out_period;
-        case OUT_VOLUME: return channel.out_volume;
-        case PAN: return channel.pan;
-        case GLOBAL_VOLUME: return module.global_volume;
-        case VOICE_SLOT: return channel.voice->index;
-        case VOICE_START: return channel.voice->sample ? int32_t(channel.voice->position) : -1;
-        case ENVELOPE: return channel.volume_env.value / ENVELOPE_UNIT;
-        case AUTO_VIBRATO: return channel.auto_vibrato_offset;
-        case FADE: return channel.fade_volume;
-    }
-    return 0;
-}
-
+// The field after each of ticks ticks.
 Values Trace(Module& module, Field field, size_t ticks) {
     Values values;
-    for (size_t i = 0; i < ticks; i++) {
-        module.tick_handler(&module);
-        values.push_back(Read(module, field));
-    }
+    for (size_t i = 0; i < ticks; i++) module.tick_handler(&module), values.push_back(field(module));
     return values;
 }
 
@@ -218,7 +208,7 @@ TEST(CompleteEffects, EnvelopesFadeOutAndAutoVibrato) {
     instrument.fadeout = 1024;  // doubled by the loader
     ModulePtr module = Start(song);
     EXPECT_EQ(Trace(*module, ENVELOPE, 12), (Values{0, 16, 32, 48, 64, 64, 64, 56, 48, 40, 32, 32}));
-    EXPECT_EQ(Read(*module, FADE), 65536 - 6 * 2048);
+    EXPECT_EQ(Channel0(*module).fade_volume, 65536 - 6 * 2048);
 
     // A loop from point 0 to point 2 of (0,64) (4,32) (8,64): back to 64 at tick 8.
     instrument.volume_envelope.points = {{0, 64}, {4, 32}, {8, 64}};

@@ -87,6 +87,9 @@ void CutAndPlay(const std::vector<uint8_t>& bytes, size_t stride, int blocks) {
                 << reason;
             continue;
         }
+        const size_t cut = std::min(length, bytes.size());
+        const std::string warning = GetLoadWarning();  // when the loader missed a byte it needed
+        EXPECT_TRUE(warning.empty() || warning == "file ends at byte " + std::to_string(cut) + "; the rest plays as silence") << warning;
         EXPECT_EQ(xm::ModuleFaults(module), "");
         EXPECT_EQ(Play(module, blocks).first, "");
         FreeModule(module);
@@ -139,21 +142,6 @@ Module* LoadSmall(const xm::SongSpec& song, size_t& held) {
     Module* module = LoadModule("hostile.xm", nullptr);
     held = HeldBytes() - before;
     return module;
-}
-
-TEST(Hardening, DeclaredPatternsAndInstrumentsCountAgainstTheCap) {
-    const struct { int patterns, instruments; bool loads; } cases[] = {  // 64 empty rows of 32 channels: 10240 bytes a pattern
-        {26000, 0, true}, {26000, 32767, false}, {65535, 0, false}, {0, 32767, true}};
-    for (const auto& c : cases) {
-        xm::SongSpec song;
-        song.channels = 32, song.declared_patterns = c.patterns, song.declared_instruments = c.instruments;
-        size_t held = 0;
-        Module* module = LoadSmall(song, held);
-        EXPECT_EQ(module != nullptr, c.loads) << GetLoadError();
-        EXPECT_LE(held, CAP);
-        EXPECT_STREQ(GetLoadError(), c.loads ? "" : "module too large (patterns and samples need more than 256 MiB)");
-        FreeModule(module);
-    }
 }
 
 size_t ResidentBytes() {

@@ -171,9 +171,15 @@ TEST(Loader, RefusalsAndClamps) {
          "too many samples in an instrument (17, at most 16)"},
         {"16-bit sample of 2^31 - 1 frames",
          [](Song& s) { s.instruments[0].samples.push_back(DeclaredSample(0xFFFFFFFFu, true)); }, nullptr, TOO_LARGE},
-        {"65535 patterns of 32 channels in a short file",  // all of them missing: 64 empty rows each
-         [](Song& s) { s.channels = 32, s.declared_patterns = 65535, s.patterns.clear(), s.instruments.clear(); },
+        // Patterns and instruments missing from a short file: 64 empty rows each, 10240 bytes at 32 channels.
+        {"65535 patterns of 32 channels", [](Song& s) { s.channels = 32, s.declared_patterns = 65535, s.instruments.clear(); },
          nullptr, TOO_LARGE},
+        {"26000 patterns and 32767 instruments",
+         [](Song& s) { s.channels = 32, s.declared_patterns = 26000, s.instruments.clear(), s.declared_instruments = 32767; },
+         nullptr, TOO_LARGE},
+        {"26000 patterns of 32 channels",
+         [](Song& s) { s.channels = 32, s.declared_patterns = 26000, s.instruments.clear(), s.declared_instruments = 1; }, nullptr, usual},
+        {"32767 instruments", [](Song& s) { s.declared_instruments = 32767; }, nullptr, usual},
         // The second sample is refused on its header: the reason shows whether the first fit.
         {"a first sample that just fits",
          [](Song& s) { s.instruments[0].samples = {DeclaredSample(FITTING_FRAMES), DeclaredSample(0x80000000u)}; },
@@ -229,36 +235,17 @@ TEST(Loader, RefusalsAndClamps) {
 
 // Callbacks that record opening and closing.
 std::string calls;
-bool open_fails;
-void* RecordOpen(const char* name) { return calls += std::string("open ") + name + ";", open_fails ? nullptr : &calls; }
+void* RecordOpen(const char* name) { return calls += std::string("open ") + name + ";", nullptr; }
 void RecordClose(void*) { calls += "close;"; }
-uint32_t Read(uint8_t*, uint32_t, void*) { return 0; }
-void Seek(void*, int32_t, uint8_t) {}
-int32_t Tell(void*) { return 0; }
 
-TEST(FileIo, TableIsInstalledWholeOrNotAtAllAndHandlesOutliveIt) {
-    for (int missing = 0; missing < 5; missing++) {
-        SetFileIo(RecordOpen, RecordClose, Read, Seek, Tell);
-        SetFileIo(missing == 0 ? nullptr : RecordOpen, missing == 1 ? nullptr : RecordClose,
-                  missing == 2 ? nullptr : Read, missing == 3 ? nullptr : Seek, missing == 4 ? nullptr : Tell);
-        EXPECT_TRUE(!FileIoInstalled() && !file_io.open && !file_io.close && !file_io.read && !file_io.tell) << missing;
-    }
-    EXPECT_EQ(LoadModule("0.xm", nullptr), nullptr);
-    EXPECT_STREQ(GetLoadError(), "no file callbacks installed");
-    SetFileIo(RecordOpen, RecordClose, Read, Seek, Tell);
-    open_fails = true;
+TEST(FileIo, TableIsInstalledWholeOrNotAtAll) {
+    SetFileIo(RecordOpen, RecordClose, ResourceFileRead, ResourceFileSeek, ResourceFileTell);
     EXPECT_EQ(LoadModule("missing.xm", nullptr), nullptr);
     EXPECT_STREQ(GetLoadError(), "cannot open the file");
-    open_fails = false;
-    FileHandle* handle = FileOpen("1.xm");
-    ASSERT_NE(handle, nullptr);
-    SetFileIo(nullptr, nullptr, nullptr, nullptr, nullptr);  // null handles and orphaned ones call nothing
-    for (FileHandle* h : {handle, static_cast<FileHandle*>(nullptr)}) {
-        uint8_t byte = 1;
-        EXPECT_EQ(FileRead(&byte, 1, h) + FileTell(h) + uint32_t(byte), 1u);
-        FileSeek(h, 1, SEEK_FROM_START), FileClose(h);  // the handle is still released
-    }
-    EXPECT_EQ(calls, "open missing.xm;open 1.xm;");
+    SetFileIo(RecordOpen, RecordClose, ResourceFileRead, ResourceFileSeek, nullptr);  // one missing: none installed
+    EXPECT_EQ(LoadModule("0.xm", nullptr), nullptr);
+    EXPECT_STREQ(GetLoadError(), "no file callbacks installed");
+    EXPECT_EQ(calls, "open missing.xm;");
 }
 
 TEST(ResourceFile, SeeksAndReadsStayInsideTheBlock) {
@@ -266,21 +253,19 @@ TEST(ResourceFile, SeeksAndReadsStayInsideTheBlock) {
     for (int k = 0; k < 100; k++) bytes[k] = uint8_t(k + 1);
     ResourceFile file = {100, 0, bytes}, empty = {0, 0, nullptr};  // empty: a resource that was not found
     const int32_t seeks[][4] = {  // from, offset, origin, position
-        {40, -4, SEEK_FROM_END, 96}, {40, 500, SEEK_FROM_START, 100}, {95, 10, SEEK_FROM_CURRENT, 100},
-        {40, -3, SEEK_FROM_CURRENT, 37}, {40, 5, 3, 40}, {40, -101, SEEK_FROM_END, 0},
-        {99, INT32_MAX, SEEK_FROM_CURRENT, 100}, {0, INT32_MIN, SEEK_FROM_END, 0}};
+        {40, -4, SEEK_FROM_END, 96}, {40, 500, SEEK_FROM_START, 100}, {40, -3, SEEK_FROM_CURRENT, 37}, {40, 5, 3, 40},
+        {40, -101, SEEK_FROM_END, 0}, {99, INT32_MAX, SEEK_FROM_CURRENT, 100}, {0, INT32_MIN, SEEK_FROM_END, 0}};
     for (const auto& c : seeks) {
         file.position = c[0];
         ResourceFileSeek(&file, c[1], uint8_t(c[2]));
         EXPECT_EQ(ResourceFileTell(&file), c[3]) << c[0] << " " << c[1] << " " << c[2];
     }
-    file.position = 10;  // position + size does not fit 32 bits: only what remains is copied
+    file.position = 10;  // nothing asked, nothing read; position + size does not fit 32 bits: what remains is copied
+    EXPECT_EQ(ResourceFileRead(buffer, 0, &file) + file.position, 10u);
     EXPECT_EQ(ResourceFileRead(buffer, 0xFFFFFFFFu, &file), 90u);
     EXPECT_EQ(buffer[0] + buffer[89] + file.position + ResourceFileRead(buffer + 100, 4, &file) + buffer[100], 211u);
-    for (ResourceFile* f : {&empty, static_cast<ResourceFile*>(nullptr)}) {
-        ResourceFileSeek(f, 10, SEEK_FROM_START);
-        EXPECT_EQ(ResourceFileRead(buffer, 4, f) + uint32_t(ResourceFileTell(f)), 0u);
-    }
+    ResourceFileSeek(&empty, 10, SEEK_FROM_START);
+    EXPECT_EQ(ResourceFileRead(buffer, 4, &empty) + uint32_t(ResourceFileTell(&empty)), 0u);
 }
 
 }  // namespace

@@ -1,29 +1,36 @@
 // Output pinned to the bit while the engine is made faster: the first 30
-// seconds of a busy built song and of every corpus song, rendered offline,
-// must give the 16-bit samples and position records (order, row, time per
-// block) recorded in perf_render_hashes.txt. Songs are looked up by file size
-// and content digest; a song not in the table prints its line for recording.
-// Every corpus song also keeps the loader's promises.
+// seconds of the program's song (linked in, loaded through the resource
+// callbacks as the player loads it) and of every corpus song, rendered
+// offline in exact and in complete mode, must give the 16-bit samples and
+// position records (order, row, time per block) recorded in
+// perf_render_hashes.txt and complete_render_hashes.txt. Songs are looked up
+// by file size and content digest; a song not in its table prints its line.
+// Each song also keeps the loader's promises, and a seek to two frames of it
+// gives exactly what the rendering from the start gave there.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <inttypes.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <strings.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
+#include "module/resource_file.h"
+#include "output/convert_variants.h"
+#include "output/output.h"
 #include "tests/support/xm_builder.h"
+
+using namespace vinto;
 
 namespace {
 
-constexpr int BLOCK_FRAMES = 884;
-constexpr int BLOCKS = (30 * 44100 + BLOCK_FRAMES - 1) / BLOCK_FRAMES;  // 30 s, whole blocks
+constexpr int BLOCK = 884, BLOCKS = (30 * 44100 + BLOCK - 1) / BLOCK;  // 30 s, whole blocks
 
-// 64-bit FNV-1a, as hex.
-struct Digest {
+struct Digest {  // 64-bit FNV-1a, as hex
     uint64_t value = 14695981039346656037ull;
     void Add(const void* bytes, size_t count) {
         for (size_t i = 0; i < count; i++) value = (value ^ static_cast<const uint8_t*>(bytes)[i]) * 1099511628211ull;
@@ -35,136 +42,100 @@ struct Digest {
     }
 };
 
-// Digests of the 16-bit values (LE bytes) and of order u8, row u8, time u32 LE per block.
-std::string Render30Seconds(Module* module) {
-    Digest pcm, positions;
-    std::vector<int16_t> frames(BLOCK_FRAMES * 2);
-    for (int b = 0; b < BLOCKS; b++) {
-        if (RenderNextBlock(frames.data(), BLOCK_FRAMES) != BLOCK_FRAMES) return "block not rendered";
-        for (int16_t v : frames) {
-            const uint8_t bytes[2] = {uint8_t(uint16_t(v)), uint8_t(uint16_t(v) >> 8)};
-            pcm.Add(bytes, 2);
-        }
-        const uint32_t t = GetPlayTime(module);
-        const uint8_t record[6] = {uint8_t(GetPlayOrder(module)), uint8_t(GetPlayRow(module)), uint8_t(t),
-                                   uint8_t(t >> 8), uint8_t(t >> 16), uint8_t(t >> 24)};
-        positions.Add(record, sizeof record);
-    }
-    return pcm.Hex() + " " + positions.Hex();
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    for (int c; file && (c = fgetc(file)) != EOF;) bytes.push_back(uint8_t(c));
+    if (file) fclose(file);
+    return bytes;
 }
 
-// 32 channels of notes from a fixed generator on 8- and 16-bit samples with
-// forward, ping-pong (one from loop start 0) and no loops, notes cut while
-// sounding, key-offs with fade-out, volume-column and effect commands.
-std::vector<uint8_t> BusySong() {
-    uint32_t seed = 2024;
-    auto next = [&seed](uint32_t range) {
-        seed = seed * 1664525u + 1013904223u;
-        return (seed >> 8) % range;
-    };
-    xm::SongSpec song;
-    song.channels = 32, song.speed = 3, song.bpm = 150, song.orders = {0, 1, 0, 1};
-    // One instrument per sample; those with an envelope fade out after key-off.
-    auto add = [&song](std::vector<int16_t> pcm, bool sixteen_bit, uint8_t loop_type, uint32_t loop_start,
-                       uint32_t loop_length, int8_t relative_note, bool envelope) {
-        xm::InstrumentSpec instrument;
-        instrument.samples.resize(1);
-        xm::SampleSpec& sample = instrument.samples[0];
-        sample.pcm = pcm, sample.sixteen_bit = sixteen_bit, sample.loop_type = loop_type;
-        sample.loop_start = loop_start, sample.loop_length = loop_length, sample.relative_note = relative_note;
-        if (envelope) {
-            instrument.volume_envelope = {{{0, 64}, {8, 40}, {30, 20}, {60, 0}}, 0xFF, 0, 0, 0, 1};  // on
-            instrument.fadeout = 800;
-        }
-        song.instruments.push_back(instrument);
-    };
-    std::vector<int16_t> saw, wave, noise, bounce;
-    for (int i = 0; i < 200; i++) saw.push_back(int16_t(i % 50 - 25));
-    for (int i = 0; i < 300; i++) wave.push_back(int16_t((i * 7919) % 12000 - 6000));
-    for (int i = 0; i < 2000; i++) noise.push_back(int16_t(next(48)) - 24);
-    for (int i = 0; i < 64; i++) bounce.push_back(int16_t(i * 200 - 6400));
-    add(saw, false, xm::FORWARD_LOOP, 50, 150, 0, false);
-    add(wave, true, xm::PINGPONG_LOOP, 100, 200, -12, true);
-    add(noise, false, xm::NO_LOOP, 0, 0, 0, false);
-    add(bounce, true, xm::PINGPONG_LOOP, 0, 64, 24, true);  // ping-pong from loop start 0
-    add({40, -40, 20}, false, xm::NO_LOOP, 0, 0, 0, false);
-
-    const uint8_t effects[] = {0, 1, 2, 3, 8, 10, 15, 20, 27};
-    const uint8_t columns[] = {0x10, 0x60, 0x70, 0x80, 0x90, 0xC0, 0xD0, 0xE0, 0xF0};
-    for (int p = 0; p < 2; p++) {
-        xm::PatternSpec pattern;
-        for (int row = 0; row < 64; row++) {
-            for (int channel = 0; channel < 32; channel++) {
-                xm::Cell& cell = pattern.At(row, channel, 32);
-                const uint32_t roll = next(100);
-                if (roll < 30) {
-                    cell.note = uint8_t(1 + next(96));
-                    cell.instrument = uint8_t(1 + next(5));
-                } else if (roll < 34) {
-                    cell.note = 97;  // key off
-                }
-                if (next(4) == 0) {
-                    const uint8_t column = columns[next(9)];
-                    cell.volume = uint8_t(column + (column == 0x10 ? next(65) : next(16)));
-                }
-                if (next(3) == 0) {
-                    cell.effect = effects[next(9)];
-                    cell.param = uint8_t(next(256));
-                    if (cell.effect == 15) cell.param = uint8_t(next(2) ? 2 + next(5) : 100 + next(100));
-                }
-            }
-        }
-        song.patterns.push_back(pattern);
-    }
-    return xm::Build(song);
-}
-
-TEST(PerfRenderHashes, ThirtySecondsOfEverySongStayBitForBit) {
+// Digests of the 16-bit values (LE bytes) and of order u8, row u8, time u32 LE
+// per block, checked against the table; then the seeks.
+void CheckSongs(const char* table_path, int32_t mode, std::map<std::string, std::vector<uint8_t>> songs) {
     std::map<std::string, std::string> table;  // "size digest" -> render digests
-    FILE* file = fopen(VINTO_PERF_HASHES, "r");
-    ASSERT_TRUE(file) << VINTO_PERF_HASHES;
+    FILE* file = fopen(table_path, "r");
+    ASSERT_TRUE(file) << table_path;
     char line[512], name[256], digest[32], pcm[32], positions[32];
     unsigned long long size;
     while (fgets(line, sizeof line, file))
         if (line[0] != '#' && sscanf(line, "%255s %llu %31s %31s %31s", name, &size, digest, pcm, positions) == 5)
             table[std::to_string(size) + " " + digest] = std::string(pcm) + " " + positions;
     fclose(file);
-
-    std::map<std::string, std::vector<uint8_t>> songs = {{"built:busy", BusySong()}};
-    const char* corpus = getenv("VINTO_CORPUS");
-    if (DIR* d = corpus && *corpus ? opendir(corpus) : nullptr) {
-        while (dirent* e = readdir(d)) {
-            const std::string entry = e->d_name;
-            if (entry.size() < 4 || strcasecmp(entry.c_str() + entry.size() - 3, ".xm") != 0) continue;
-            std::vector<uint8_t>& bytes = songs[entry];
-            FILE* song = fopen((std::string(corpus) + "/" + entry).c_str(), "rb");
-            for (int c; song && (c = fgetc(song)) != EOF;) bytes.push_back(uint8_t(c));
-            if (song) fclose(song);
-        }
+    if (const char* corpus = getenv("VINTO_CORPUS"); DIR* d = corpus && *corpus ? opendir(corpus) : nullptr) {
+        while (dirent* e = readdir(d))
+            if (strlen(e->d_name) > 3 && strcasecmp(e->d_name + strlen(e->d_name) - 3, ".xm") == 0)
+                songs[e->d_name] = ReadFile(std::string(corpus) + "/" + e->d_name);
         closedir(d);
     }
-    int checked = 0;
+    size_t checked = 0, index = 0;
     for (const auto& [song_name, bytes] : songs) {
         SCOPED_TRACE(song_name);
-        Digest file_digest;
+        Digest file_digest, pcm_digest, position_digest;
         file_digest.Add(bytes.data(), bytes.size());
         const std::string key = std::to_string(bytes.size()) + " " + file_digest.Hex();
-        const auto entry = table.find(key);
-        Module* module = xm::Load(bytes);
-        ASSERT_TRUE(module) << GetLoadError();
+        xm::InstallMemoryFile(bytes);
+        if (song_name == "resources:vinto.xm")  // linked in, loaded as the player loads it
+            SetFileIo(ResourceFileOpen, ResourceFileClose, ResourceFileRead, ResourceFileSeek, ResourceFileTell);
+        Module* module = LoadModuleInMode("song.xm", nullptr, mode);
+        ASSERT_TRUE(module && StartRendering(module)) << GetLoadError();
         EXPECT_EQ(xm::ModuleFaults(module), "");
+        SelectConvertVariant(int32_t(index++ % CONVERT_VARIANT_COUNT));  // each conversion on some songs
+        std::vector<int16_t> frames(size_t(BLOCKS) * BLOCK * 2);
+        std::vector<SyncEntry> sync(BLOCKS);
+        for (int b = 0; b < BLOCKS; b++) {
+            int16_t* block = &frames[size_t(b) * BLOCK * 2];
+            ASSERT_EQ(RenderNextBlock(block, BLOCK), BLOCK);
+            for (int k = 0; k < BLOCK * 2; k++) {
+                const uint8_t le[2] = {uint8_t(uint16_t(block[k])), uint8_t(uint16_t(block[k]) >> 8)};
+                pcm_digest.Add(le, 2);
+            }
+            const uint32_t t = GetPlayTime(module);
+            const uint8_t record[6] = {uint8_t(GetPlayOrder(module)), uint8_t(GetPlayRow(module)), uint8_t(t),
+                                       uint8_t(t >> 8), uint8_t(t >> 16), uint8_t(t >> 24)};
+            position_digest.Add(record, sizeof record);
+            sync[size_t(b)] = {record[0], record[1], t};
+        }
+        // The live path gives the same blocks: the prefill, then the output thread's rewrite of each block
+        // the device left, past the ring's end into its second round (the conversion leaving the float
+        // stretch cleared for the next block).
+        ASSERT_TRUE(StopPlayback(module) && ResetPlayback(module) && AllocateRenderBuffers() && PrefillRing());
+        for (int i = 0; i < 260; i++) {
+            const int32_t b = i < 100 ? i : output.next_block;
+            if (i >= 100) RenderBlock();
+            ASSERT_TRUE(memcmp(output.ring + b * BLOCK * 2, &frames[size_t(i) * BLOCK * 2], BLOCK * 4) == 0 &&
+                        memcmp(&output.sync_entries[b], &sync[size_t(i)], sizeof(SyncEntry)) == 0) << "live block " << i;
+        }
         ASSERT_TRUE(StartRendering(module));
-        const std::string render = Render30Seconds(module);
+        // Anywhere in a block, from the file digest: a block's worth of frames.
+        for (uint64_t frame : {file_digest.value % (20 * 44100), file_digest.value % 441 * 2900 + 883}) {
+            ASSERT_TRUE(SeekToFrame(module, frame));
+            std::vector<int16_t> after(BLOCK * 4);  // the rest of the seek's block, then whole blocks
+            for (int32_t got = 0, n = 1; got < BLOCK && n > 0; got += n) n = RenderNextBlock(&after[size_t(got) * 2], BLOCK);
+            EXPECT_EQ(memcmp(after.data(), &frames[frame * 2], BLOCK * 4), 0) << "seek to " << frame;
+        }
         EXPECT_TRUE(FreeModule(module));
-        if (entry == table.end()) {
-            EXPECT_NE(song_name, "built:busy") << "not in the table; the test song changed?";
+        const std::string render = pcm_digest.Hex() + " " + position_digest.Hex();
+        if (!table.count(key)) {
+            EXPECT_EQ(song_name.find(':'), std::string::npos) << "not in the table; the test song changed?";
             printf("not in the table: %s %s %s\n", song_name.c_str(), key.c_str(), render.c_str());
             continue;
         }
-        EXPECT_EQ(render, entry->second) << "16-bit samples or position records differ";
+        EXPECT_EQ(render, table[key]) << "16-bit samples or position records differ";
         checked++;
     }
-    EXPECT_GT(checked, corpus && *corpus ? 1 : 0) << "no corpus song is in the table";
+    SelectConvertVariant(CONVERT_VARIANT_COUNT);
+    EXPECT_GT(checked, songs.size() / 2) << "few songs are in the table";
 }
+
+TEST(PerfRenderHashes, ThirtySecondsOfEverySongStayBitForBit) {
+    CheckSongs(VINTO_PERF_HASHES, VINTO_MODE_EXACT, {{"resources:vinto.xm", ReadFile(VINTO_SONG)}});
+}
+
+#ifdef VINTO_COMPLETE_HASHES
+TEST(CompleteRenderHashes, ThirtySecondsOfEverySong) {
+    CheckSongs(VINTO_COMPLETE_HASHES, VINTO_MODE_COMPLETE, {{"resources:vinto.xm", ReadFile(VINTO_SONG)}});
+}
+#endif
 
 }  // namespace

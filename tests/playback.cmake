@@ -1,18 +1,15 @@
-# Live playback. The output thread and start/stop run against a device double
+# Live playback and the library as hosts meet it. The output thread, start and
+# stop, the controls and the public interface run against a device double
 # (linked as a source, so it stands in for the platform's device); the SDL
-# device is checked end to end through SDL's disk driver.
-vinto_test(playback_live_test playback_live_test.cpp support/fake_wave_out.cpp)
-if(NOT WIN32)
-  vinto_test(playback_sdl_test playback_sdl_test.cpp)
-endif()
+# device is checked end to end by vinto-play through SDL's disk driver.
+vinto_test(playback_test playback_test.cpp support/fake_wave_out.cpp)
 
-# vinto-play in a pseudo-terminal, sounding through SDL's disk driver.
+# vinto-play in a pseudo-terminal, the SDL device sounding through SDL's disk driver.
 find_package(Python3 QUIET COMPONENTS Interpreter)
-if(TARGET vinto-play AND Python3_Interpreter_FOUND)
-  foreach(case keys key_q ctrl_c end_of_input directory missing_file not_a_song complete_mode no_audio_device usage)
+if(TARGET vinto-play AND TARGET vinto-render AND Python3_Interpreter_FOUND)
+  foreach(case keys quit commands)
     add_test(NAME playback_vinto_play.${case}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/playback_vinto_play_test.py
-        --program $<TARGET_FILE:vinto-play> --song ${PROJECT_SOURCE_DIR}/resources/vinto.xm
-        --case ${case})
+        $<TARGET_FILE:vinto-play> ${PROJECT_SOURCE_DIR}/resources/vinto.xm ${case} $<TARGET_FILE:vinto-render>)
   endforeach()
 endif()

@@ -77,8 +77,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT result, UINT device_id, const WAVEFORMATEX* form
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT) {
     Lock lock(mutex);
-    header->dwFlags |= WHDR_PREPARED;
-    return Call("prepare", handle);
+    return header->dwFlags |= WHDR_PREPARED, Call("prepare", handle);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT handle, LPWAVEHDR header, UINT) {
@@ -120,15 +119,12 @@ MMRESULT waveOutRestart(HWAVEOUT handle) { Lock lock(mutex); return Call("restar
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT) {
     Lock lock(mutex);
-    header->dwFlags &= ~WHDR_PREPARED;
-    return Call("unprepare", handle, state.queued == header);
+    return header->dwFlags &= ~WHDR_PREPARED, Call("unprepare", handle, state.queued == header);
 }
 
 MMRESULT waveOutClose(HWAVEOUT handle) {
     Lock lock(mutex);
-    const MMRESULT result = Call("close", handle, state.queued);
-    state.device = 0;
-    return result;
+    return Call("close", handle, state.queued), state.device = 0, MMSYSERR_NOERROR;
 }
 
 }  // namespace vinto

@@ -23,6 +23,7 @@ void MixVoices(Voice* voices, int32_t count, float* out, int32_t frames, int32_t
 struct OwnedSample {
     std::vector<int16_t> storage;
     Sample sample{};
+    std::vector<int16_t> repeats;  // a forward loop's stored repeats (sample.repeats points into it), if any
     OwnedSample(const std::vector<int16_t>& values, uint8_t loop_mode = LOOP_NONE, uint32_t loop_start = 0,
                 uint32_t loop_length = 0);
     OwnedSample(const OwnedSample&) = delete;  // sample.data points into storage

@@ -25,7 +25,8 @@ struct Out {
     }
 };
 
-void PutPattern(Out& o, const PatternSpec& p, int channels) {
+void PutPattern(Out& o, const PatternSpec& p, const SongSpec& song) {
+    const int channels = song.channels;
     std::vector<Cell> cells = p.cells;
     cells.resize(size_t(p.rows) * size_t(channels));
     Out data{p.raw_cells};
@@ -38,17 +39,20 @@ void PutPattern(Out& o, const PatternSpec& p, int channels) {
         for (uint8_t field : fields)
             if (field || !packed) data.U8(field);
     }
-    o.U32(9), o.U8(0), o.U16(uint32_t(p.rows));
+    const size_t start = o.bytes.size();
+    o.U32(song.pattern_header), o.U8(0);
+    song.version == 0x0102 ? o.U8(uint32_t(p.rows - 1)) : o.U16(uint32_t(p.rows));
     // A pattern with cell data never declares size 0, whatever its byte count.
     o.U16(p.packing == Packing::NoData ? 0 : std::max<uint32_t>(1, uint32_t(data.bytes.size())));
+    o.bytes.resize(start + song.pattern_header, 0);
     o.bytes.insert(o.bytes.end(), data.bytes.begin(), data.bytes.end());
 }
 
-void PutInstrument(Out& o, const InstrumentSpec& in) {
+void PutInstrument(Out& o, const InstrumentSpec& in, uint32_t sample_header) {
     const size_t start = o.bytes.size();
     o.U32(in.header_size), o.Text("instrument", 22), o.U8(0), o.U16(uint32_t(in.samples.size()));
     if (!in.samples.empty()) {
-        o.U32(40);
+        o.U32(sample_header);
         for (uint8_t slot : in.keymap) o.U8(slot);
         const EnvelopeSpec &v = in.volume_envelope, &p = in.pan_envelope;
         for (const EnvelopeSpec* e : {&v, &p})
@@ -69,7 +73,7 @@ void PutInstrument(Out& o, const InstrumentSpec& in) {
         o.U32(s.raw_sizes ? s.raw_loop_length : s.loop_length * width);
         o.Bytes({s.volume, uint8_t(s.finetune), uint32_t(s.loop_type | (s.sixteen_bit ? 0x10 : 0)), s.pan,
                  uint8_t(s.relative_note), 0});
-        o.Text("sample", 22);
+        o.Text("sample", 22), o.bytes.resize(o.bytes.size() + sample_header - 40, 0xEE);
     }
     for (const SampleSpec& s : in.samples)
         for (size_t k = 0; k < s.pcm.size(); k++) {
@@ -104,7 +108,7 @@ Cell& PatternSpec::At(int row, int channel, int channel_count) {
 std::vector<uint8_t> Build(const SongSpec& song) {
     Out o;
     o.Text("Extended Module: ", 17), o.Text("vinto test", 20), o.U8(0x1A), o.Text("xm builder", 20);
-    o.U16(0x0104), o.U32(song.header_size);
+    o.U16(song.version), o.U32(song.header_size);
     const int patterns = song.declared_patterns >= 0 ? song.declared_patterns : int(song.patterns.size());
     const int instruments = song.declared_instruments >= 0 ? song.declared_instruments : int(song.instruments.size());
     for (int v : {song.song_length >= 0 ? song.song_length : int(song.orders.size()), int(song.restart_position),
@@ -112,8 +116,12 @@ std::vector<uint8_t> Build(const SongSpec& song) {
         o.U16(uint32_t(v));
     for (size_t i = 0; i < 256; i++) o.U8(i < song.orders.size() ? song.orders[i] : 0);
     o.bytes.resize(60 + size_t(song.header_size), 0);
-    for (size_t i = 0; i < song.patterns.size() && int(i) < patterns; i++) PutPattern(o, song.patterns[i], song.channels);
-    for (size_t i = 0; i < song.instruments.size() && int(i) < instruments; i++) PutInstrument(o, song.instruments[i]);
+    const auto put_patterns = [&] {
+        for (size_t i = 0; i < song.patterns.size() && int(i) < patterns; i++) PutPattern(o, song.patterns[i], song);
+    };
+    if (song.version > 0x0103) put_patterns();
+    for (size_t i = 0; i < song.instruments.size() && int(i) < instruments; i++) PutInstrument(o, song.instruments[i], song.sample_header);
+    if (song.version <= 0x0103) put_patterns();
     return o.bytes;
 }
 

@@ -13,8 +13,7 @@
 namespace xm {
 
 struct Cell {
-    uint8_t note = 0;  // as stored in the file: 97 is key off
-    uint8_t instrument = 0, volume = 0, effect = 0, param = 0;
+    uint8_t note = 0, instrument = 0, volume = 0, effect = 0, param = 0;  // as stored in the file: note 97 is key off
 };
 
 enum class Packing { Packed, Unpacked, NoData };
@@ -39,8 +38,7 @@ struct SampleSpec {
     int8_t finetune = 0;
     uint8_t pan = 128;
     int8_t relative_note = 0;
-    // Header sizes in bytes as written, when a test needs them to disagree with pcm.
-    bool raw_sizes = false;
+    bool raw_sizes = false;  // header sizes in bytes as written, when a test needs them to disagree with pcm:
     uint32_t raw_length = 0, raw_loop_start = 0, raw_loop_length = 0;
 };
 
@@ -64,10 +62,12 @@ struct SongSpec {
     int channels = 4;
     std::vector<uint8_t> orders = {0};
     int song_length = -1;  // -1: orders.size()
-    uint16_t restart_position = 0;
-    uint16_t flags = 1;  // linear frequencies
-    uint16_t speed = 6, bpm = 125;
+    uint16_t restart_position = 0, flags = 1, speed = 6, bpm = 125;  // flags 1: linear frequencies
     uint32_t header_size = 276;
+    // The layout: 0x0102 and 0x0103 put instruments before patterns, 0x0102 stores rows less one in a byte;
+    // header sizes as declared (pattern headers padded with zeros, sample headers with 0xEE).
+    uint16_t version = 0x0104;
+    uint32_t pattern_header = 9, sample_header = 40;
     std::vector<PatternSpec> patterns;
     int declared_patterns = -1;  // -1: patterns.size()
     std::vector<InstrumentSpec> instruments;
@@ -87,9 +87,7 @@ void InstallMemoryFile(const std::vector<uint8_t>& bytes);
 // Installs the bytes and loads them; null when the loader refuses.
 Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader = nullptr);
 Module* Load(const SongSpec& song, SampleLoader loader = nullptr);
-
-// How many memory streams are open (to check that the loader closes its file).
-int OpenMemoryStreams();
+int OpenMemoryStreams();  // memory streams open (the loader must close its file)
 
 // The loader's promises a loaded module breaks (null slots, guard entries,
 // loops outside samples, counts out of range, ...): a line each, "" when none.

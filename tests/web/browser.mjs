@@ -13,16 +13,13 @@ const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'applic
 const server = http.createServer((request, response) => {
   const file = path.join(web, path.normalize(new URL(request.url, 'http://x').pathname));
   if (!fs.existsSync(file) || !fs.statSync(file).isFile()) return response.writeHead(404).end();
-  response.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] ?? 'application/octet-stream' });
-  response.end(fs.readFileSync(file));
+  response.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] ?? 'application/octet-stream' }).end(fs.readFileSync(file));
 }).listen(0, '127.0.0.1');
 await new Promise((resolve) => server.once('listening', resolve));
-
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vinto-chromium-'));
-const chromium = spawn(process.env.VINTO_CHROMIUM || '/usr/bin/chromium', ['--headless', '--no-sandbox',
-  '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-  '--disable-component-update', '--disable-sync', '--remote-debugging-pipe', `--user-data-dir=${profile}`,
-  '--window-size=800,600', 'about:blank'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
+const chromium = spawn(process.env.VINTO_CHROMIUM || '/usr/bin/chromium', ['--headless', '--no-sandbox', '--disable-gpu',
+  '--no-first-run', '--disable-background-networking', '--disable-component-update', '--remote-debugging-pipe',
+  `--user-data-dir=${profile}`, '--window-size=800,600', 'about:blank'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
 const timer = setTimeout(() => { console.error('timed out'); finish(1); }, 60000);
 // Chromium closes its helper processes before its own exit; the profile goes then.
 function finish(status) {
@@ -33,28 +30,23 @@ function finish(status) {
   send('Browser.close').catch(() => {});
   setTimeout(() => chromium.kill(), 5000).unref();
 }
-
 // DevTools messages: JSON, each ended by a NUL byte.
 let next = 1, received = '';
 const waiting = new Map();
 chromium.stdio[4].on('data', (chunk) => {
   const parts = (received + chunk).split('\0');
   received = parts.pop();
-  for (const { id, result, error } of parts.map(JSON.parse)) {
-    if (waiting.has(id)) waiting.get(id)(error ? Promise.reject(new Error(error.message)) : result);
-  }
+  for (const { id, result, error } of parts.map(JSON.parse)) waiting.get(id)?.(error ? Promise.reject(new Error(error.message)) : result);
 });
 const send = (method, params = {}, sessionId) => new Promise((resolve) => {
   waiting.set(next, resolve);
   chromium.stdio[3].write(JSON.stringify({ id: next++, method, params, sessionId }) + '\0');
 });
-const { targetId } = await send('Target.createTarget', { url: 'about:blank' });
-const { sessionId } = await send('Target.attachToTarget', { targetId, flatten: true });
+const { sessionId } = await send('Target.attachToTarget', { targetId: (await send('Target.createTarget', { url: 'about:blank' })).targetId, flatten: true });
 const page = (method, params) => send(method, params, sessionId);
 // Runs an expression in the page (as after a click) and returns its value.
 async function run(expression) {
-  const { result, exceptionDetails } = await page('Runtime.evaluate',
-    { expression, awaitPromise: true, returnByValue: true, userGesture: true });
+  const { result, exceptionDetails } = await page('Runtime.evaluate', { expression, awaitPromise: true, returnByValue: true, userGesture: true });
   if (exceptionDetails) throw new Error(exceptionDetails.exception?.description ?? exceptionDetails.text);
   return result.value;
 }
@@ -76,16 +68,13 @@ try {
         await context.audioWorklet.addModule('vinto-worklet.js');
         new AudioWorkletNode(context, 'vinto', { outputChannelCount: [2],
           processorOptions: { wasm, song, mode: '${mode}', frame: ${start * 44100}, play: true } }).connect(context.destination);
-        const rendered = await context.startRendering();
-        const [left, right] = [rendered.getChannelData(0), rendered.getChannelData(1)];
+        const [left, right] = ((r) => [r.getChannelData(0), r.getChannelData(1)])(await context.startRendering());
         const pcm = new Int16Array(${frames} * 2);
-        let inexact = 0;
+        let inexact = 0, text = '';
         for (let i = 0; i < ${frames}; i++) {
-          pcm[2 * i] = left[i] * 32768;
-          pcm[2 * i + 1] = right[i] * 32768;
+          pcm[2 * i] = left[i] * 32768, pcm[2 * i + 1] = right[i] * 32768;
           if (pcm[2 * i] !== left[i] * 32768 || pcm[2 * i + 1] !== right[i] * 32768) inexact++;
         }
-        let text = '';
         const bytes = new Uint8Array(pcm.buffer);
         for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
         return { pcm: btoa(text), inexact };

@@ -34,15 +34,12 @@ int RunProbe() {
     for (int32_t note = 0; note <= MAX_TRANSPOSED_NOTE; note++)
         for (int32_t finetune = -128; finetune <= 127; finetune++)
             digests[2] = Mix(digests[2], AmigaNotePeriod(note, int8_t(finetune)));
-    char text[3][32];
+    char text[3 * 19];
     for (int i = 0; i < 3; i++) {  // hexadecimal by hand: the Windows build has no printf formatting of its own
-        text[i][0] = "LSA"[i], text[i][1] = ' ', text[i][18] = '\n';
-        for (int d = 0; d < 16; d++) text[i][2 + d] = "0123456789abcdef"[(digests[i] >> (60 - 4 * d)) & 15];
+        text[19 * i] = "LSA"[i], text[19 * i + 1] = ' ', text[19 * i + 18] = '\n';
+        for (int d = 0; d < 16; d++) text[19 * i + 2 + d] = "0123456789abcdef"[(digests[i] >> (60 - 4 * d)) & 15];
     }
-    return fwrite(text[0], 19, 1, stdout) + fwrite(text[1], 19, 1, stdout) + fwrite(text[2], 19, 1, stdout) == 3 &&
-                   fflush(stdout) == 0
-               ? 0
-               : 1;
+    return fwrite(text, sizeof text, 1, stdout) == 1 && fflush(stdout) == 0 ? 0 : 1;
 }
 
 }  // namespace

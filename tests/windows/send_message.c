@@ -13,10 +13,7 @@
 int main(int argc, char** argv) {
     HWND dialog = FindWindowA("#32770", NULL); /* the system dialog class */
     if (argc == 4 && strcmp(argv[1], "post") == 0) {
-        if (!dialog) return 1;
-        UINT message = (UINT)strtoul(argv[2], NULL, 0);
-        WPARAM wparam = (WPARAM)strtoul(argv[3], NULL, 0);
-        return PostMessageA(dialog, message, wparam, 0) ? 0 : 1;
+        return dialog && PostMessageA(dialog, (UINT)strtoul(argv[2], NULL, 0), (WPARAM)strtoul(argv[3], NULL, 0), 0) ? 0 : 1;
     }
     if (argc == 3 && strcmp(argv[1], "rect") == 0) {
         HWND control = dialog ? GetDlgItem(dialog, (int)strtol(argv[2], NULL, 0)) : NULL;

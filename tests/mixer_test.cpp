@@ -1,9 +1,12 @@
-// MixVoices (and MixVoicesCleared on zeroed buffers) against the plain
-// one-frame-at-a-time mixer, bit for bit, for every kernel variant, over many
-// random voice states: every loop mode, positions anywhere a voice can be,
-// steps from tiny to far beyond the loop, ramps running, planned or
-// retargeted, silent voices that may skip their runs, ramp settings and call
-// lengths. Also the 16-bit conversion variants and the ramp-sum shortcut.
+// The voice mixer against the plain one-frame-at-a-time mixer, bit for bit,
+// for every kernel variant, over many random voice states: every loop mode,
+// short loops stored repeated, positions anywhere a voice can be, steps from
+// tiny to far beyond the loop, ramps running, planned or retargeted, silent
+// voices that may skip their runs, ramp settings, call lengths, calls cut in
+// two and muted slots; and AdvanceVoices (a seek and muted channels rely on
+// it) leaving each voice as the mixer does. Also the 16-bit conversion
+// variants and the ramp-sum shortcut.
+#include <gtest/gtest.h>
 #include <math.h>
 #include <string.h>
 
@@ -11,7 +14,6 @@
 #include <memory>
 #include <random>
 #include <vector>
-#include <gtest/gtest.h>
 
 #include "mixer/mix_kernels.h"
 #include "output/convert_variants.h"
@@ -38,6 +40,13 @@ std::vector<std::unique_ptr<OwnedSample>> MakeSamples(Rng& rng) {
         const uint8_t modes[] = {LOOP_NONE, LOOP_FORWARD, LOOP_BIDI}, mode = modes[rng.Range(0, 2)];
         const uint32_t start = uint32_t(rng.Range(0, length - 1)), span = uint32_t(rng.Range(1, length - start));
         samples.push_back(std::make_unique<OwnedSample>(values, mode, start, span));
+        if (mode == LOOP_FORWARD && rng.Chance(60)) {  // stored repeated, as the loader keeps short loops
+            std::vector<int16_t>& r = samples.back()->repeats;
+            const uint32_t copies = uint32_t(rng.Range(1, 60));
+            r.resize(size_t(copies) * span + 2);  // one entry in front, then the repeats and their guard
+            for (size_t j = 0; j + 1 < r.size(); j++) r[j + 1] = values[start + j % span];
+            samples.back()->sample.repeats = r.data() + 1, samples.back()->sample.repeat_entries = copies * span;
+        }
     }
     samples.push_back(std::make_unique<OwnedSample>(std::vector<int16_t>{}));
     return samples;
@@ -56,6 +65,8 @@ void RandomVoice(Rng& rng, Voice& v, Sample* sample) {
         if (sample->loop_mode == LOOP_BIDI && v.direction == DIRECTION_FORWARD && loop_start == 0 && rng.Chance(20))
             v.position = v.position_fraction = 0xFFFFFFFFu;  // just reflected at loop start 0
     }
+    if (rng.Chance(2))  // outside the entries it may read (the replay never does this): it stops without reading
+        v.position = rng.Chance(50) ? uint32_t(loop_end + 1 + rng.Range(0, 9)) : 0xFFFFFFFEu;
     const uint32_t integers[] = {0, 1, uint32_t(rng.Range(0, 3)), uint32_t(rng.Range(1, 3 * (loop_end + 2))),
                                  uint32_t(rng.Range(0, 2000)), 0, uint32_t(sample->loop_length * rng.Range(1, 3))};
     const int kind = int(rng.Range(0, 6));
@@ -106,22 +117,34 @@ void MixRandomStates() {
         static const int32_t lengths[] = {128, 128, 128, 1, 7, 64, 300};
         ramp_length = lengths[rng.Range(0, 6)];
         inverse_ramp_length = float(1.0 / ramp_length);
-        Voice expected_pool[MIXED_VOICE_COUNT];
+        Voice expected_pool[MIXED_VOICE_COUNT], advanced[MIXED_VOICE_COUNT];
         memcpy(expected_pool, VoicePool, sizeof expected_pool);
         for (int call = 0; call < 6; call++) {
+            SCOPED_TRACE(testing::Message() << "round " << round << ", call " << call);
             const int32_t frames = int32_t(rng.Chance(30) ? rng.Range(1, 8) : rng.Range(1, rng.Chance(3) ? 6000 : 1200));
+            const int32_t split = rng.Chance(30) ? int32_t(rng.Range(0, frames - 1)) : 0;  // two calls
             const bool cleared = rng.Chance(25);  // the block renderer's slices stand at +0
-            std::vector<float> out(2 * size_t(frames), 0.0f);
+            const uint64_t muted = cleared && rng.Chance(40) ? uint64_t(rng.Bits()) << 32 | rng.Bits() : 0;
+            std::vector<float> out(2 * size_t(frames), 0.0f), scratch(out);
             for (float& value : out) value = cleared ? 0.0f : float(rng.Range(-100000, 100000)) / 64;
             std::vector<float> expected = out;
-            cleared ? MixVoicesCleared(out.data(), frames) : MixVoices(out.data(), frames);
-            reference::MixVoices(expected_pool, MIXED_VOICE_COUNT, expected.data(), frames, ramp_length, inverse_ramp_length);
+            memcpy(advanced, VoicePool, sizeof advanced);
+            for (const auto& [at, count] : {std::pair{0, split ? split : frames}, std::pair{split, split ? frames - split : 0}}) {
+                if (count == 0) continue;
+                float* o = out.data() + 2 * at;
+                muted ? MixVoicesClearedMuted(o, count, muted) : cleared ? MixVoicesCleared(o, count) : MixVoices(o, count);
+                for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++)  // voice by voice, as the reference mixes them
+                    reference::MixVoices(&expected_pool[slot], 1, (muted >> slot & 1 ? scratch.data() : expected.data()) + 2 * at,
+                                         count, ramp_length, inverse_ramp_length);
+            }
             frames_mixed += frames;
-            ASSERT_EQ(memcmp(out.data(), expected.data(), out.size() * sizeof(float)), 0)
-                << "round " << round << ", call " << call << (cleared ? " (cleared)" : "");
-            for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++)
-                ASSERT_EQ(State(VoicePool[slot]), State(expected_pool[slot])) << "round " << round << ", call " << call
-                                                                              << ", slot " << slot;
+            ASSERT_EQ(memcmp(out.data(), expected.data(), out.size() * sizeof(float)), 0) << split << " " << cleared << " " << muted;
+            std::swap_ranges(VoicePool, VoicePool + MIXED_VOICE_COUNT, advanced);
+            AdvanceVoices(frames, split);
+            for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++) {
+                ASSERT_EQ(State(advanced[slot]), State(expected_pool[slot])) << "mixed, slot " << slot;
+                ASSERT_EQ(State(VoicePool[slot]), State(expected_pool[slot])) << "advanced, slot " << slot;
+            }
             // Between calls the replay engine retargets gains and changes steps.
             for (int slot = 0; slot < MIXED_VOICE_COUNT; slot++) {
                 if (!rng.Chance(15)) continue;
@@ -158,9 +181,8 @@ TEST(MixerAgainstReference, RandomVoiceStatesGiveIdenticalBitsAndStates) {
 // -32768..32767, NaN at the lower bound; at lengths that end in partial steps.
 TEST(ConvertVariants, EachGivesTheRuleForAnyValueAndLength) {
     const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
-    std::vector<float> values = {0.0f,     -0.0f,   0.5f,      1.5f,       2.5f,       -0.5f, -2.5f,
-                                 32766.5f, 32767.4f, 32767.5f, 32768.0f,   -32767.5f,  -32768.5f, 1e30f,
-                                 -1e30f,   1e-30f,  8388608.5f, inf,       -inf,       nan,   -nan};
+    std::vector<float> values = {0.0f, -0.0f, 0.5f, 1.5f, 2.5f, -0.5f, -2.5f, 32766.5f, 32767.4f, 32767.5f, 32768.0f,
+                                 -32767.5f, -32768.5f, 1e30f, -1e30f, 1e-30f, 8388608.5f, inf, -inf, nan, -nan};
     std::mt19937 rng(5);
     while (values.size() < 4001) {
         const float value = std::uniform_real_distribution<float>(-50000.0f, 50000.0f)(rng);

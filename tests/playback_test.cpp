@@ -68,6 +68,7 @@ protected:
 
 TEST_F(Playback, StartsStopsAndRefusals) {
     EXPECT_FALSE(StopPlayback(nullptr) || StartPlayback(nullptr));
+    EXPECT_STREQ(GetPlaybackError(), "no module");
     EXPECT_TRUE(StopPlayback(first_) && Stopped() && Queries(first_) == 0);  // nothing playing
     ASSERT_TRUE(StartPlayback(first_));
     fake_wave_out::SetPosition(30 * BLOCK_BYTES);  // the thread renders on
@@ -90,12 +91,16 @@ TEST_F(Playback, StartsStopsAndRefusals) {
     fake_wave_out::SetPosition(20 * BLOCK_BYTES);
     ASSERT_TRUE(fake_wave_out::WaitForPass());
     fake_wave_out::RefuseOpen(true);
+    RememberOpenFailure("no driver here");  // as the SDL device keeps its words
     EXPECT_FALSE(StartPlayback(first_));
+    EXPECT_STREQ(GetPlaybackError(), "no audio output device (no driver here)");
     EXPECT_TRUE(output.playing_module == first_ && output.sync_entries && first_->time_ms == 0);
     EXPECT_TRUE(!output.ring && !output.mix_allocation && output.thread_finished.load() == 1);
     EXPECT_EQ(Queries(first_), 0u);  // the zero record of block 0
     EXPECT_TRUE(StopPlayback(first_) && Stopped());
-    EXPECT_EQ(fake_wave_out::Now().calls, PLAY + STOP + PLAY + STOP + PLAY + STOP + PLAY + STOP + "refused ");
+    fake_wave_out::RefuseOpen(false);
+    EXPECT_TRUE(StartPlayback(first_) && *GetPlaybackError() == 0);
+    EXPECT_EQ(fake_wave_out::Now().calls, PLAY + STOP + PLAY + STOP + PLAY + STOP + PLAY + STOP + "refused " + PLAY);
 }
 
 // Quick starts and stops of every kind while the thread renders, the queries
@@ -179,7 +184,7 @@ TEST_F(Playback, TheThreadRendersEachBlockOnceTheDeviceHasLeftIt) {
 }
 
 // The song's first blocks, rendered offline, optionally with channel 1 muted.
-std::vector<int16_t> Offline(Module* module, int32_t blocks, bool mute) {
+std::vector<int16_t> Offline(Module* module, int32_t blocks, bool mute = false) {
     std::vector<int16_t> frames(size_t(blocks) * BLOCK * 2);
     EXPECT_TRUE(StartRendering(module) && SetChannelMuted(module, 1, mute));
     for (int32_t b = 0; b < blocks; b++) EXPECT_EQ(RenderNextBlock(&frames[size_t(b) * BLOCK * 2], BLOCK), BLOCK);
@@ -278,41 +283,27 @@ TEST_F(PlaybackControls, OnePassPlaysOutAndFallsSilent) {
     EXPECT_EQ(GetPlayPosition(module_), 87 * BLOCK + 10);
 }
 
-std::vector<int16_t> Render(Module* module, int blocks) {
-    std::vector<int16_t> pcm(size_t(BLOCK) * 2 * blocks);
-    EXPECT_TRUE(StartRendering(module));
-    for (int b = 0; b < blocks; b++) EXPECT_EQ(RenderNextBlock(pcm.data() + b * BLOCK * 2, BLOCK), BLOCK);
-    return pcm;
-}
-
-TEST(Library, FreeingAModuleStopsOnlyItsOwnPlaybackOrRendering) {
-    fake_wave_out::Reset();
-    const std::vector<uint8_t> song = xm::Build(MelodySong());
-    Module* other = xm::Load(song);
-    Module* playing = xm::Load(song);
-    ASSERT_TRUE(StartPlayback(playing));
-    EXPECT_TRUE(FreeModule(other));
+TEST_F(Playback, FreeingAModuleStopsOnlyItsOwnPlaybackOrRendering) {
+    ASSERT_TRUE(StartPlayback(second_));
+    EXPECT_TRUE(FreeModule(first_));
     fake_wave_out::SetPosition(30 * BLOCK * 4);
     ASSERT_TRUE(fake_wave_out::WaitForPass());
-    EXPECT_TRUE(output.next_block == 30 && GetPlayTime(playing) > 500u);  // the output thread still renders
-    EXPECT_TRUE(FreeModule(playing));
-    EXPECT_TRUE(!output.playing_module && !fake_wave_out::Now().open);
-
-    Module* rendering = xm::Load(song);
-    Render(rendering, 1);
-    other = xm::Load(song);
-    EXPECT_TRUE(FreeModule(other));
+    EXPECT_TRUE(output.next_block == 30 && GetPlayTime(second_) > 500u);  // the output thread still renders
+    EXPECT_TRUE(FreeModule(second_) && !output.playing_module && !fake_wave_out::Now().open);
+    second_ = xm::Load(song_), first_ = xm::Load(song_);
+    Offline(first_, 1);
+    EXPECT_TRUE(FreeModule(second_));
     int16_t block[BLOCK * 2];
     EXPECT_EQ(RenderNextBlock(block, BLOCK), BLOCK);
-    EXPECT_TRUE(FreeModule(rendering));
+    EXPECT_TRUE(FreeModule(first_));
     EXPECT_EQ(RenderNextBlock(block, BLOCK), 0);
-    EXPECT_EQ(fake_wave_out::Now().misuses, "");
+    first_ = xm::Load(song_), second_ = xm::Load(song_);  // for TearDown
 }
 
 TEST(Library, LoadsFromMemoryWithoutTheFileCallbacks) {
     const std::vector<uint8_t> song = xm::Build(MelodySong());
     Module* module = xm::Load(song);
-    const std::vector<int16_t> expected = Render(module, 40);
+    const std::vector<int16_t> expected = Offline(module, 40);
     FreeModule(module);
 
     // The installed callbacks serve something else and stay installed.
@@ -321,28 +312,13 @@ TEST(Library, LoadsFromMemoryWithoutTheFileCallbacks) {
     module = LoadModuleFromMemory(bytes.data(), uint32_t(bytes.size()), VINTO_MODE_EXACT);
     ASSERT_TRUE(module) << GetLoadError();
     std::fill(bytes.begin(), bytes.end(), 0xFF);  // read during the call only
-    EXPECT_TRUE(Render(module, 40) == expected && GetModuleMode(module) == VINTO_MODE_EXACT);
+    EXPECT_TRUE(Offline(module, 40) == expected && GetModuleMode(module) == VINTO_MODE_EXACT);
     EXPECT_TRUE(FreeModule(module) && FileIoInstalled() && xm::OpenMemoryStreams() == 0);
 
     EXPECT_EQ(LoadModuleFromMemory(nullptr, 100, VINTO_MODE_EXACT), nullptr);
     EXPECT_STREQ(GetLoadError(), "no data");
     EXPECT_EQ(LoadModuleFromMemory(song.data(), uint32_t(song.size()), 7), nullptr);
     EXPECT_STREQ(GetLoadError(), "unknown replay mode");
-}
-
-TEST(Library, PlaybackErrorSaysWhyAStartFailed) {
-    fake_wave_out::Reset();
-    Module* module = xm::Load(MelodySong());
-    EXPECT_FALSE(StartPlayback(nullptr));
-    EXPECT_STREQ(GetPlaybackError(), "no module");
-    fake_wave_out::RefuseOpen(true);
-    RememberOpenFailure("no driver here");  // as the SDL device keeps its words
-    EXPECT_FALSE(StartPlayback(module));
-    EXPECT_STREQ(GetPlaybackError(), "no audio output device (no driver here)");
-    fake_wave_out::RefuseOpen(false);
-    EXPECT_TRUE(StartPlayback(module));
-    EXPECT_STREQ(GetPlaybackError(), "");
-    EXPECT_TRUE(FreeModule(module));
 }
 
 }  // namespace

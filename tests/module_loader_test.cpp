@@ -16,9 +16,6 @@ using namespace vinto;
 
 namespace {
 
-using ModulePtr = std::unique_ptr<Module, decltype(&FreeModule)>;
-ModulePtr Loaded(const xm::SongSpec& song, SampleLoader loader = nullptr) { return {xm::Load(song, loader), FreeModule}; }
-
 // Distinct values, so that a copied entry shows where it came from; the first
 // two are the extremes, whose deltas wrap around.
 std::vector<int16_t> Ramp(int frames, bool sixteen_bit) {
@@ -52,7 +49,7 @@ TEST(Loader, CellsAndPatternsWithoutCellsOrMissing) {
     for (int i : {3, 5}) song.patterns[size_t(i)].At(0, 1, 6) = {uint8_t(7 + i)};
     song.instruments.insert(song.instruments.begin(), xm::InstrumentSpec());
     song.instruments[0].header_size = 29;  // no samples: exactly its header is read
-    ModulePtr module = Loaded(song);
+    xm::ModulePtr module = xm::Loaded(song);
     ASSERT_TRUE(module) << GetLoadError();
     for (int k = 0; k < 6; k++) EXPECT_EQ(memcmp(&module->patterns[0].cells[k], &cases[k].cell, sizeof(PatternCell)), 0) << k;
     for (int i = 0; i < 9; i++) EXPECT_EQ(module->patterns[i].row_count, expected_rows[i]) << i;
@@ -80,7 +77,7 @@ TEST(Loader, DeltasLoopsAndGuardEntries) {
         s.raw_sizes = true, s.raw_length = c[2] * (c[0] + 1), s.raw_loop_start = c[3], s.raw_loop_length = c[4];
         xm::SongSpec song = xm::SimpleSong(1, 1);
         song.instruments[0].samples = {s};
-        ModulePtr module = Loaded(song);
+        xm::ModulePtr module = xm::Loaded(song);
         ASSERT_TRUE(module) << GetLoadError();
         const Sample& sample = *module->instruments[0].samples[0];
         EXPECT_EQ((std::vector<uint32_t>{sample.length, sample.loop_mode, sample.loop_start, sample.loop_length}),
@@ -110,7 +107,7 @@ TEST(Loader, SampleLoaderSuppliesPlainPcmAndTheFileIsSkipped) {
     song.instruments[0].samples = {wide, xm::SampleSpec(), narrow};  // length 0: no call
     song.instruments.resize(2);
     song.instruments[1].samples = {narrow};  // found only when the file's data was skipped
-    ModulePtr module = Loaded(song, SupplySamples);
+    xm::ModulePtr module = xm::Loaded(song, VINTO_MODE_EXACT, SupplySamples);
     ASSERT_TRUE(module) << GetLoadError();
     EXPECT_EQ(loader_calls, (std::vector<std::string>{"500 16 0 0 zeroed", "6 8 0 2 zeroed", "6 8 1 0 zeroed"}));
     const Sample& w = *module->instruments[0].samples[0];
@@ -222,7 +219,7 @@ TEST(Loader, RefusalsAndClamps) {
         Bytes bytes = xm::Build(song);
         if (c.bytes) c.bytes(bytes);
         SetLoadError("stale");
-        ModulePtr module(xm::Load(bytes), FreeModule);
+        xm::ModulePtr module(xm::Load(bytes), FreeModule);
         EXPECT_EQ(xm::OpenMemoryStreams(), 0) << "the file must be closed";
         EXPECT_EQ(Outcome(module.get()), c.outcome);
         if (!module) continue;

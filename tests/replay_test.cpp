@@ -17,11 +17,10 @@ using namespace vinto;
 namespace {
 
 using Values = std::vector<int32_t>;
-using ModulePtr = std::unique_ptr<Module, decltype(&FreeModule)>;
 
 // A builder song reset as a playback start resets it (null when refused).
-ModulePtr LoadAndStart(const xm::SongSpec& song) {
-    ModulePtr module(xm::Load(song), FreeModule);
+xm::ModulePtr LoadAndStart(const xm::SongSpec& song) {
+    xm::ModulePtr module = xm::Loaded(song);
     EXPECT_TRUE(module && ResetPlayback(module.get())) << GetLoadError();
     return module;
 }
@@ -61,7 +60,7 @@ TEST(Tempo, TickLengthsAndTheSpeedEffect) {
     for (const auto& c : cases) {
         xm::SongSpec song = ToneSong(2, 8);
         Put(song, 1, 1, 0, 0, 0, EFFECT_SPEED_TEMPO, uint8_t(c[0]));
-        ModulePtr module = LoadAndStart(song);
+        xm::ModulePtr module = LoadAndStart(song);
         RunTicks(*module, 7);  // row 1's row tick
         const Values set = {module->speed, module->samples_per_tick};
         RunTicks(*module, c[1] - 1);  // the rest of row 1
@@ -93,7 +92,7 @@ TEST(Sequencer, OrdersRowsAndPatternBreaks) {
         song.orders = c.orders;
         song.restart_position = c.restart;
         if (c.break_row >= 0) Put(song, c.break_row, 0, 0, 0, 0, EFFECT_PATTERN_BREAK, c.param, c.break_pattern);
-        ModulePtr module = LoadAndStart(song);
+        xm::ModulePtr module = LoadAndStart(song);
         Values positions;
         for (size_t k = 0; k < c.positions.size(); k++) ModuleTick(module.get()), positions.push_back(module->order * 100 + module->row);
         EXPECT_EQ(positions, c.positions) << std::hex << int(c.param);
@@ -119,7 +118,7 @@ TEST(EquivalentCells, PlayAlikeOnTwoChannels) {
         for (int ch : {0, 1}) Put(song, 0, ch, 49, 1, 0x30);
         song.patterns[0].At(1, 0, 2) = c.a1, song.patterns[0].At(2, 0, 2) = c.a2;
         song.patterns[0].At(1, 1, 2) = c.b1, song.patterns[0].At(2, 1, 2) = c.b2;
-        ModulePtr module = LoadAndStart(song);
+        xm::ModulePtr module = LoadAndStart(song);
         for (int tick = 0; tick < 24; tick++) {
             ModuleTick(module.get());
             Values sides[2];
@@ -183,7 +182,7 @@ TEST(Replay, TickByTick) {
         xm::SongSpec song = ToneSong(1, 64);
         if (c.setup) c.setup(song);
         for (size_t row = 0; row < c.rows.size(); row++) song.patterns[0].At(int(row), 0, 1) = c.rows[row];
-        ModulePtr module = LoadAndStart(song);
+        xm::ModulePtr module = LoadAndStart(song);
         Values trace;
         for (size_t k = 0; k < c.trace.size(); k++) RunTicks(*module, k ? c.every : 1), trace.push_back(c.read());
         EXPECT_EQ(trace, c.trace) << c.what;
@@ -195,7 +194,7 @@ TEST(Effects, PeriodsSaturateInsteadOfOverflowing) {
     Put(song, 0, 0, 49, 1, 0, EFFECT_PORTA_DOWN, 0xFF);
     Put(song, 1, 0, 0, 0, 0, EFFECT_PORTA_UP, 0xFF);
     Put(song, 2, 0, 0, 0, 0, EFFECT_TONE_PORTA, 0xFF);
-    ModulePtr module = LoadAndStart(song);
+    xm::ModulePtr module = LoadAndStart(song);
     Channel& ch = channels[0];
     const int32_t starts[][2] = {{INT32_MAX - 1000, 6}, {INT32_MIN + 1000, 6}, {INT32_MAX - 5, 1}, {INT32_MIN + 5, 1}};
     const int32_t ends[] = {INT32_MAX, PERIOD_MIN, INT32_MAX, INT32_MIN};  // tone portamento to the extremes last
@@ -223,7 +222,7 @@ TEST(MultiRetrigger, IntervalsVolumeCodesAndTheTwinSlot) {
         xm::SongSpec song = ToneSong();
         Put(song, 0, 0, 49, 1, 0, EFFECT_MULTI_RETRIGGER, c.first);
         Put(song, 1, 0, 0, 0, 0, EFFECT_MULTI_RETRIGGER, c.second);
-        ModulePtr module = LoadAndStart(song);
+        xm::ModulePtr module = LoadAndStart(song);
         RunTicks(*module, 7);
         Values volumes, triggers;
         for (int tick = 1; tick < 6; tick++) {

@@ -144,12 +144,12 @@ void InstallMemoryFile(const std::vector<uint8_t>& bytes) {
     SetFileIo(MemoryOpen, MemoryClose, ResourceFileRead, ResourceFileSeek, ResourceFileTell);
 }
 
-Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader) {
+Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader, int32_t mode) {
     InstallMemoryFile(bytes);
-    return LoadModule("memory.xm", loader);
+    return LoadModuleInMode("memory.xm", loader, mode);
 }
 
-Module* Load(const SongSpec& song, SampleLoader loader) { return Load(Build(song), loader); }
+Module* Load(const SongSpec& song, SampleLoader loader, int32_t mode) { return Load(Build(song), loader, mode); }
 
 int OpenMemoryStreams() { return open_streams; }
 

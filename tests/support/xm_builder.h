@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -84,9 +85,13 @@ SongSpec SimpleSong(int channels = 4, int rows = 64);
 // Installs memory file callbacks serving `bytes` (a private copy) under any name.
 void InstallMemoryFile(const std::vector<uint8_t>& bytes);
 
-// Installs the bytes and loads them; null when the loader refuses.
-Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader = nullptr);
-Module* Load(const SongSpec& song, SampleLoader loader = nullptr);
+// Installs the bytes and loads them; null when the loader refuses. Loaded: owned.
+Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader = nullptr, int32_t mode = VINTO_MODE_EXACT);
+Module* Load(const SongSpec& song, SampleLoader loader = nullptr, int32_t mode = VINTO_MODE_EXACT);
+using ModulePtr = std::unique_ptr<Module, decltype(&FreeModule)>;
+inline ModulePtr Loaded(const SongSpec& song, int32_t mode = VINTO_MODE_EXACT, SampleLoader loader = nullptr) {
+    return {Load(song, loader, mode), FreeModule};
+}
 int OpenMemoryStreams();  // memory streams open (the loader must close its file)
 
 // The loader's promises a loaded module breaks (null slots, guard entries,

@@ -77,19 +77,17 @@ std::pair<std::string, size_t> Play(Module* module, int blocks) {
 // loads: missing bytes read as zeros, which refuse nothing after the header.
 void CutAndPlay(const std::vector<uint8_t>& bytes, size_t stride, int blocks) {
     for (size_t length = 0; length < bytes.size() + stride; length += stride) {
-        SCOPED_TRACE("cut at " + std::to_string(length));
-        Module* module = xm::Load(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(std::min(length, bytes.size()))));
-        const std::string reason = GetLoadError();
+        const size_t cut = std::min(length, bytes.size());
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        Module* module = xm::Load(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(cut)));
+        const std::string reason = GetLoadError(), warning = GetLoadWarning(), at = std::to_string(cut);
         EXPECT_EQ(xm::OpenMemoryStreams(), 0) << "the file must be closed";
         if (!module) {
-            EXPECT_TRUE(length < 70 && (reason == "not an XM module" ||
-                                        reason == "file is cut short at byte " + std::to_string(length) + " (header incomplete)"))
-                << reason;
+            EXPECT_TRUE(cut < 70 && (reason == "not an XM module" || reason == "file is cut short at byte " + at +
+                                                                          " (header incomplete)")) << reason;
             continue;
-        }
-        const size_t cut = std::min(length, bytes.size());
-        const std::string warning = GetLoadWarning();  // when the loader missed a byte it needed
-        EXPECT_TRUE(warning.empty() || warning == "file ends at byte " + std::to_string(cut) + "; the rest plays as silence") << warning;
+        }  // the warning when the loader missed a byte it needed
+        EXPECT_TRUE(warning.empty() || warning == "file ends at byte " + at + "; the rest plays as silence") << warning;
         EXPECT_EQ(xm::ModuleFaults(module), "");
         EXPECT_EQ(Play(module, blocks).first, "");
         FreeModule(module);
@@ -133,17 +131,6 @@ TEST(Hardening, SeedSongsPlayInRangeGiveBackAllTheyHeldAndLoadCutAnywhere) {
 
 constexpr size_t CAP = (size_t(256) << 20) + (size_t(16) << 10);  // and the module record, file handle and the like
 
-// Loads the song's bytes (under a kilobyte); `held` gets what the module holds.
-Module* LoadSmall(const xm::SongSpec& song, size_t& held) {
-    const std::vector<uint8_t> bytes = xm::Build(song);
-    EXPECT_LT(bytes.size(), 1024u);
-    xm::InstallMemoryFile(bytes);
-    const size_t before = HeldBytes();
-    Module* module = LoadModule("hostile.xm", nullptr);
-    held = HeldBytes() - before;
-    return module;
-}
-
 size_t ResidentBytes() {
     std::ifstream statm("/proc/self/statm");
     size_t pages = 0, resident = 0;
@@ -173,11 +160,13 @@ TEST(Hardening, KilobyteFilesDeclaringHugeSamplesLoadBoundedAndPlay) {
         xm::SampleSpec& s = song.instruments[0].samples[0];
         s.sixteen_bit = c.sixteen_bit, s.pcm = c.pcm, s.loop_type = c.loop_type;
         s.raw_sizes = true, s.raw_length = s.raw_loop_length = c.declared_bytes;
-        const size_t resident_before = ResidentBytes();
-        size_t held = 0;
-        Module* module = LoadSmall(song, held);
+        const std::vector<uint8_t> bytes = xm::Build(song);
+        EXPECT_LT(bytes.size(), 1024u);
+        xm::InstallMemoryFile(bytes);
+        const size_t resident_before = ResidentBytes(), held_before = HeldBytes();
+        Module* module = LoadModule("hostile.xm", nullptr);
         ASSERT_TRUE(module) << GetLoadError();
-        EXPECT_LE(held, CAP);
+        EXPECT_LE(HeldBytes() - held_before, CAP);
         EXPECT_TRUE(c.tail != 0 || ResidentBytes() - resident_before < size_t(64) << 20);
         const Sample& loaded = *module->instruments[0].samples[0];
         const uint32_t frames = c.declared_bytes / (c.sixteen_bit ? 2 : 1);

@@ -1,13 +1,10 @@
-// Output pinned to the bit while the engine is made faster: the first 30
-// seconds of the program's song (linked in, loaded through the resource
-// callbacks as the player loads it) and of every corpus song, rendered
-// offline in exact and in complete mode, must give the 16-bit samples and
-// position records (order, row, time per block) recorded in
-// perf_render_hashes.txt and complete_render_hashes.txt. Songs are looked up
-// by file size and content digest; a song not in its table prints its line.
-// Each song also keeps the loader's promises, and a seek to two frames of it
-// gives exactly what the rendering from the start gave there.
-#include <dirent.h>
+// Output pinned to the bit while the engine is made faster: the first 30 s of
+// the program's song (linked in, loaded as the player loads it) and of every
+// corpus song, offline in exact and in complete mode, must give the 16-bit
+// samples and position records (order, row, time per block) in
+// perf_render_hashes.txt and complete_render_hashes.txt (keyed by file size
+// and digest; a song not in its table prints its line). Each song also keeps
+// the loader's promises, plays the same live, and seeks to two frames exactly.
 #include <gtest/gtest.h>
 #include <inttypes.h>
 #include <stdio.h>
@@ -15,7 +12,11 @@
 #include <string.h>
 #include <strings.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,31 +44,22 @@ struct Digest {  // 64-bit FNV-1a, as hex
 };
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    for (int c; file && (c = fgetc(file)) != EOF;) bytes.push_back(uint8_t(c));
-    if (file) fclose(file);
-    return bytes;
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // Digests of the 16-bit values (LE bytes) and of order u8, row u8, time u32 LE
 // per block, checked against the table; then the seeks.
 void CheckSongs(const char* table_path, int32_t mode, std::map<std::string, std::vector<uint8_t>> songs) {
     std::map<std::string, std::string> table;  // "size digest" -> render digests
-    FILE* file = fopen(table_path, "r");
+    std::ifstream file(table_path);
     ASSERT_TRUE(file) << table_path;
-    char line[512], name[256], digest[32], pcm[32], positions[32];
-    unsigned long long size;
-    while (fgets(line, sizeof line, file))
-        if (line[0] != '#' && sscanf(line, "%255s %llu %31s %31s %31s", name, &size, digest, pcm, positions) == 5)
-            table[std::to_string(size) + " " + digest] = std::string(pcm) + " " + positions;
-    fclose(file);
-    if (const char* corpus = getenv("VINTO_CORPUS"); DIR* d = corpus && *corpus ? opendir(corpus) : nullptr) {
-        while (dirent* e = readdir(d))
-            if (strlen(e->d_name) > 3 && strcasecmp(e->d_name + strlen(e->d_name) - 3, ".xm") == 0)
-                songs[e->d_name] = ReadFile(std::string(corpus) + "/" + e->d_name);
-        closedir(d);
-    }
+    for (std::string line, name, size, digest, pcm, positions; std::getline(file, line);)
+        if (line[0] != '#' && std::istringstream(line) >> name >> size >> digest >> pcm >> positions)
+            table[size + " " + digest] = pcm + " " + positions;
+    if (const char* corpus = getenv("VINTO_CORPUS"); corpus && *corpus)
+        for (const auto& e : std::filesystem::directory_iterator(corpus))
+            if (strcasecmp(e.path().extension().c_str(), ".xm") == 0) songs[e.path().filename()] = ReadFile(e.path());
     size_t checked = 0, index = 0;
     for (const auto& [song_name, bytes] : songs) {
         SCOPED_TRACE(song_name);

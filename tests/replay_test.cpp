@@ -29,19 +29,6 @@ void RunTicks(Module& module, int count) {
     for (int i = 0; i < count; i++) ModuleTick(&module);
 }
 
-// Sets a cell: note as in the file (97 key off), instrument 1-based.
-void Put(xm::SongSpec& song, int row, int channel, uint8_t note, uint8_t instrument = 0, uint8_t volume = 0,
-         uint8_t effect = 0, uint8_t param = 0, int pattern = 0) {
-    song.patterns[size_t(pattern)].At(row, channel, song.channels) = xm::Cell{note, instrument, volume, effect, param};
-}
-
-// The builder's simple song at the given size and speed.
-xm::SongSpec ToneSong(int channels = 1, int rows = 16, uint16_t speed = 6) {
-    xm::SongSpec song = xm::SimpleSong(channels, rows);
-    song.speed = speed;
-    return song;
-}
-
 xm::EnvelopeSpec Envelope(std::vector<std::pair<uint16_t, uint16_t>> points, uint8_t type, uint8_t sustain = 0,
                           uint8_t loop_start = 0, uint8_t loop_end = 0) {
     return {points, 0xFF, sustain, loop_start, loop_end, type};
@@ -58,8 +45,8 @@ TEST(Tempo, TickLengthsAndTheSpeedEffect) {
     // Effect 15 on row 1: below 0x20 the speed (0: every tick a row tick), from 0x20 the tempo.
     const int32_t cases[][3] = {{0x00, 0, 882}, {0x1F, 31, 882}, {0x20, 6, 3445}, {0xFF, 6, 432}};
     for (const auto& c : cases) {
-        xm::SongSpec song = ToneSong(2, 8);
-        Put(song, 1, 1, 0, 0, 0, EFFECT_SPEED_TEMPO, uint8_t(c[0]));
+        xm::SongSpec song = xm::SimpleSong(2, 8);
+        song.patterns[0].At(1, 1, 2) = {0, 0, 0, EFFECT_SPEED_TEMPO, uint8_t(c[0])};
         xm::ModulePtr module = LoadAndStart(song);
         RunTicks(*module, 7);  // row 1's row tick
         const Values set = {module->speed, module->samples_per_tick};
@@ -86,12 +73,14 @@ TEST(Sequencer, OrdersRowsAndPatternBreaks) {
         {{1, 0}, 0, 1, 0, 0x10, {0, 100, 101}},                  // a row the pattern lacks plays as row 0
     };
     for (const Case& c : cases) {
-        xm::SongSpec song = ToneSong(1, 4, 1);
+        xm::SongSpec song = xm::SimpleSong(1, 4);
+        song.speed = 1;
         song.patterns.push_back(song.patterns[0]);
         song.patterns[1].rows = 64;
         song.orders = c.orders;
         song.restart_position = c.restart;
-        if (c.break_row >= 0) Put(song, c.break_row, 0, 0, 0, 0, EFFECT_PATTERN_BREAK, c.param, c.break_pattern);
+        if (c.break_row >= 0)
+            song.patterns[size_t(c.break_pattern)].At(c.break_row, 0, 1) = {0, 0, 0, EFFECT_PATTERN_BREAK, c.param};
         xm::ModulePtr module = LoadAndStart(song);
         Values positions;
         for (size_t k = 0; k < c.positions.size(); k++) ModuleTick(module.get()), positions.push_back(module->order * 100 + module->row);
@@ -112,12 +101,12 @@ TEST(EquivalentCells, PlayAlikeOnTwoChannels) {
         {{0, 0, 0, 27, 0x92}, {0, 0, 0, 27, 0}, {0, 0, 0, 27, 0x92}, {0, 0, 0, 27, 0x92}},
     };
     for (const auto& c : cases) {
-        xm::SongSpec song = ToneSong(2, 4);
+        xm::SongSpec song = xm::SimpleSong(2, 4);
         song.instruments[0].volume_envelope = Envelope({{0, 64}, {4, 32}, {9, 48}}, ENVELOPE_ON | ENVELOPE_SUSTAIN, 1);
         song.instruments[0].fadeout = 3000;
-        for (int ch : {0, 1}) Put(song, 0, ch, 49, 1, 0x30);
-        song.patterns[0].At(1, 0, 2) = c.a1, song.patterns[0].At(2, 0, 2) = c.a2;
-        song.patterns[0].At(1, 1, 2) = c.b1, song.patterns[0].At(2, 1, 2) = c.b2;
+        xm::PatternSpec& p = song.patterns[0];
+        p.At(0, 0, 2) = p.At(0, 1, 2) = {49, 1, 0x30};
+        p.At(1, 0, 2) = c.a1, p.At(2, 0, 2) = c.a2, p.At(1, 1, 2) = c.b1, p.At(2, 1, 2) = c.b2;
         xm::ModulePtr module = LoadAndStart(song);
         for (int tick = 0; tick < 24; tick++) {
             ModuleTick(module.get());
@@ -179,9 +168,9 @@ TEST(Replay, TickByTick) {
          {{49, 1}, {}, {}, {}, {}, {}, {}, {}, {0, 1}}, 1, EnvelopeValue, {0, 0, 32, 40, 48, 56, 64, 64, 56, 56, 32, 40}},
     };
     for (const auto& c : cases) {
-        xm::SongSpec song = ToneSong(1, 64);
+        xm::SongSpec song = xm::SimpleSong(1, 64);
         if (c.setup) c.setup(song);
-        for (size_t row = 0; row < c.rows.size(); row++) song.patterns[0].At(int(row), 0, 1) = c.rows[row];
+        song.patterns[0].cells = c.rows;
         xm::ModulePtr module = LoadAndStart(song);
         Values trace;
         for (size_t k = 0; k < c.trace.size(); k++) RunTicks(*module, k ? c.every : 1), trace.push_back(c.read());
@@ -190,10 +179,9 @@ TEST(Replay, TickByTick) {
 }
 
 TEST(Effects, PeriodsSaturateInsteadOfOverflowing) {
-    xm::SongSpec song = ToneSong();
-    Put(song, 0, 0, 49, 1, 0, EFFECT_PORTA_DOWN, 0xFF);
-    Put(song, 1, 0, 0, 0, 0, EFFECT_PORTA_UP, 0xFF);
-    Put(song, 2, 0, 0, 0, 0, EFFECT_TONE_PORTA, 0xFF);
+    xm::SongSpec song = xm::SimpleSong(1, 16);
+    song.patterns[0].cells = {{49, 1, 0, EFFECT_PORTA_DOWN, 0xFF}, {0, 0, 0, EFFECT_PORTA_UP, 0xFF},
+                              {0, 0, 0, EFFECT_TONE_PORTA, 0xFF}};  // rows 0, 1 and 2
     xm::ModulePtr module = LoadAndStart(song);
     Channel& ch = channels[0];
     const int32_t starts[][2] = {{INT32_MAX - 1000, 6}, {INT32_MIN + 1000, 6}, {INT32_MAX - 5, 1}, {INT32_MIN + 5, 1}};
@@ -219,9 +207,9 @@ TEST(MultiRetrigger, IntervalsVolumeCodesAndTheTwinSlot) {
         {0x41, 0x81, {24, 24, 24, 24, 24}, {1, 1, 1, 1, 1}},
     };
     for (const auto& c : cases) {
-        xm::SongSpec song = ToneSong();
-        Put(song, 0, 0, 49, 1, 0, EFFECT_MULTI_RETRIGGER, c.first);
-        Put(song, 1, 0, 0, 0, 0, EFFECT_MULTI_RETRIGGER, c.second);
+        xm::SongSpec song = xm::SimpleSong(1, 16);
+        song.patterns[0].cells = {{49, 1, 0, EFFECT_MULTI_RETRIGGER, c.first},  // rows 0 and 1
+                                  {0, 0, 0, EFFECT_MULTI_RETRIGGER, c.second}};
         xm::ModulePtr module = LoadAndStart(song);
         RunTicks(*module, 7);
         Values volumes, triggers;
@@ -260,7 +248,6 @@ TEST(VoiceUpdate, StepVolumeAndPanning) {
         const Voice& v = apply(CHANNEL_FREQ);
         EXPECT_EQ(int64_t(v.step_integer) << 32 | v.step_fraction, c[3]) << c[0] << " " << c[1] << " " << c[2];
     }
-    for (int32_t octave = 0, hz = 8363; octave < 8; octave++, hz *= 2) EXPECT_EQ(LinearFrequency(4608 - 768 * octave, 0), hz);
     const int32_t volumes[][8] = {  // volume, envelope, fade, global, pan; voice volume, left and right gain
         {64, 64, 65535, 64, 255, 127, 127, 0}, {17, 51, 63137, 64, 64, 26, 6, 19}, {64, 64, 65536, 0, 128, 0, 0, 0}};
     for (const auto& c : volumes) {

@@ -128,14 +128,11 @@ std::vector<uint8_t> Build(const SongSpec& song) {
 SongSpec SimpleSong(int channels, int rows) {
     SongSpec song;
     song.channels = channels;
-    song.patterns.resize(1);
-    song.patterns[0].rows = rows;
+    song.patterns.resize(1), song.patterns[0].rows = rows;
     SampleSpec square;
-    for (int i = 0; i < 32; i++) square.pcm.push_back(i < 16 ? 100 : -100);
-    square.loop_type = FORWARD_LOOP;
-    square.loop_length = 32;
-    song.instruments.resize(1);
-    song.instruments[0].samples = {square};
+    square.pcm.assign(16, 100), square.pcm.resize(32, -100);
+    square.loop_type = FORWARD_LOOP, square.loop_length = 32;
+    song.instruments.resize(1), song.instruments[0].samples = {square};
     return song;
 }
 

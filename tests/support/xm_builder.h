@@ -35,10 +35,8 @@ struct SampleSpec {
     bool sixteen_bit = false;
     uint8_t loop_type = NO_LOOP;             // type byte bits 0-1 (3 also allowed)
     uint32_t loop_start = 0, loop_length = 0;  // frames
-    uint8_t volume = 64;
-    int8_t finetune = 0;
-    uint8_t pan = 128;
-    int8_t relative_note = 0;
+    uint8_t volume = 64, pan = 128;
+    int8_t finetune = 0, relative_note = 0;
     bool raw_sizes = false;  // header sizes in bytes as written, when a test needs them to disagree with pcm:
     uint32_t raw_length = 0, raw_loop_start = 0, raw_loop_length = 0;
 };

@@ -108,11 +108,6 @@ TEST(CompleteEffects, ChannelValuesTickByTick) {
         {"column Ax sets the vibrato speed, Bx the depth and vibrates on later ticks, not setting the period back",
          {{0, {49, 1, 0xA4}}, {1, {0, 0, 0xB8}}}, 4, OUT_PERIOD,
          {4608, 4608, 4608, 4608, 4608, 4608, 4632, 4653, 4653}},
-        {"ED2 without an instrument starts note 51 on tick 2", {{0, {49, 1}}, {1, {51, 0, 0, 0xE, 0xD2}}},
-         4, OUT_PERIOD, {4608, 4608, 4608, 4608, 4608, 4608, 4480, 4480}},
-        {"note delay keeps the volume without an instrument, restores it with one (on its tick)",
-         {{0, {49, 1, 0x20}}, {1, {51, 0, 0, 0xE, 0xD2}}, {2, {49, 1, 0, 0xE, 0xD1}}}, 4, OUT_VOLUME,
-         {16, 16, 16, 16, 16, 16, 16, 16, 16, 64}},
         {"E92 restarts on ticks 2 and 4; R02 every 2 ticks across rows (from E9's last restart); ED3 and E90 "
          "without a note restart the last one; a restart hands the voice to the twin slot",
          {{0, {49, 1, 0, 0xE, 0x92}}, E(1, 0x1B, 0x02), E(2, 0xE, 0xD3), E(3, 0xE, 0x90)}, 6, VOICE_SLOT,

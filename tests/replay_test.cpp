@@ -4,7 +4,6 @@
 // update; what the corpus digests do not reach.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <vector>
 
 #include "mixer/mixer.h"
@@ -58,13 +57,10 @@ TEST(Tempo, TickLengthsAndTheSpeedEffect) {
 }
 
 TEST(Sequencer, OrdersRowsAndPatternBreaks) {
-    struct Case {
-        std::vector<uint8_t> orders;
-        uint16_t restart;
-        int break_pattern, break_row;  // pattern 0 has 4 rows, pattern 1 64
-        uint8_t param;
-        Values positions;  // order x 100 + row after each tick (speed 1)
-    } cases[] = {
+    // Pattern 0 has 4 rows, pattern 1 64; a break D `param` on a row of a pattern (row -1: none); order x 100
+    // + row after each tick (speed 1).
+    const struct { std::vector<uint8_t> orders; uint16_t restart; int pattern, row; uint8_t param; Values positions; }
+        cases[] = {
         {{0, 0}, 1, 0, -1, 0, {0, 1, 2, 3, 100, 101, 102, 103, 100, 101}},  // on to the restart position
         {{0, 1}, 0, 0, 1, 0x1F, {0, 1, 125, 126}},                          // the nibbles are decimal digits
         {{0, 1}, 0, 0, 1, 0x63, {0, 1, 163}},
@@ -72,18 +68,17 @@ TEST(Sequencer, OrdersRowsAndPatternBreaks) {
         {{0, 0}, 1, 0, 3, 0x02, {0, 1, 2, 3, 102, 103, 2, 3}},  // the last order's break goes to order 0
         {{1, 0}, 0, 1, 0, 0x10, {0, 100, 101}},                  // a row the pattern lacks plays as row 0
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         xm::SongSpec song = xm::SimpleSong(1, 4);
         song.speed = 1;
         song.patterns.push_back(song.patterns[0]);
         song.patterns[1].rows = 64;
         song.orders = c.orders;
         song.restart_position = c.restart;
-        if (c.break_row >= 0)
-            song.patterns[size_t(c.break_pattern)].At(c.break_row, 0, 1) = {0, 0, 0, EFFECT_PATTERN_BREAK, c.param};
+        if (c.row >= 0) song.patterns[size_t(c.pattern)].At(c.row, 0, 1) = {0, 0, 0, EFFECT_PATTERN_BREAK, c.param};
         xm::ModulePtr module = LoadAndStart(song);
-        Values positions;
-        for (size_t k = 0; k < c.positions.size(); k++) ModuleTick(module.get()), positions.push_back(module->order * 100 + module->row);
+        Values positions(c.positions.size());
+        for (int32_t& at : positions) ModuleTick(module.get()), at = module->order * 100 + module->row;
         EXPECT_EQ(positions, c.positions) << std::hex << int(c.param);
     }
 }
@@ -138,11 +133,7 @@ TEST(Replay, TickByTick) {
     using S = xm::SongSpec;
     const uint8_t ON = ENVELOPE_ON;
     const struct { const char* what; void (*setup)(S&); std::vector<C> rows; int every; int32_t (*read)(); Values trace; } cases[] = {
-        // What the corpus songs do not reach. Amiga periods: the pitch of linear period 7680 - 64 x (note - 1)
-        // - finetune / 2, as an Amiga period (1712 at linear 4608).
-        {"Amiga", [](S& s) { s.flags = 0; }, {{61, 1}, {96, 1}}, 6, Period, {856, 113}},
-        {"Amiga finetune -128", [](S& s) { s.flags = 0, s.instruments[0].samples[0].finetune = -128; }, {{49, 1}}, 1,
-         Period, {1814}},
+        // What the corpus songs do not reach. C-4 is Amiga period 1712.
         {"no arpeggio in Amiga songs", [](S& s) { s.flags = 0; }, {{49, 1, 0, 0, 0x37}}, 1, Period, {1712, 1712, 1712}},
         {"instrument 5 of 1: the empty sample, silent", nullptr, {{49, 5}}, 1, Volume, {0}},
         {"a keymap slot past 16 (as far as the next instrument's first): the empty sample", [](S& s) {

@@ -127,32 +127,25 @@ TEST(CompleteEffects, ChannelValuesTickByTick) {
 // song of two 8-row orders whose restart position is 1; where FastTracker 2's
 // rules meet (loop, delay, jumps on one row) libopenmpt's playing decides.
 TEST(CompleteEffects, SequencerFollowsFastTracker2) {
-    using Jump = std::pair<int, std::pair<int, xm::Cell>>;  // row, (channel, cell) in order 0
-    const struct {
-        const char* rule;
-        std::vector<Jump> cells;
-        Values rows;
-        bool break_on_last_order = false;  // D00 on row 3 of order 1
-    } cases[] = {
+    struct Jump { int row, channel; uint8_t effect, param; };  // in order 0
+    const struct { const char* rule; std::vector<Jump> cells; Values rows; bool break_on_last_order = false; }
+        cases[] = {
         {"B02 then D05 on one row: order 2 (past the end: the restart position 1), row 5",
-         {{1, {0, {0, 0, 0, 0xB, 0x02}}}, {1, {1, {0, 0, 0, 0xD, 0x05}}}}, {0, 1, 105, 106}},
+         {{1, 0, 0xB, 0x02}, {1, 1, 0xD, 0x05}}, {0, 1, 105, 106}},
         {"D05 then B01 on one row: the jump sets the break row back to 0",
-         {{1, {0, {0, 0, 0, 0xD, 0x05}}}, {1, {1, {0, 0, 0, 0xB, 0x01}}}}, {0, 1, 100, 101}},
+         {{1, 0, 0xD, 0x05}, {1, 1, 0xB, 0x01}}, {0, 1, 100, 101}},
         {"E60 on row 1, E62 on row 2: rows 1 and 2 play three times",
-         {{1, {0, {0, 0, 0, 0xE, 0x60}}}, {2, {0, {0, 0, 0, 0xE, 0x62}}}}, {0, 1, 2, 1, 2, 1, 2, 3}},
-        {"EE2 on row 1: the row plays three times, its cells read once",
-         {{1, {1, {0, 0, 0, 0xE, 0xE2}}}}, {0, 1, 1, 1, 2}},
-        {"E61 with EE1 on row 1 (loop start row 0): the delay plays first, then the loop goes back "
-         "to the delayed row itself, which delays again",
-         {{0, {0, {0, 0, 0, 0xE, 0x60}}}, {1, {0, {0, 0, 0, 0xE, 0x61}}}, {1, {1, {0, 0, 0, 0xE, 0xE1}}}},
-         {0, 1, 1, 1, 1, 2}},
+         {{1, 0, 0xE, 0x60}, {2, 0, 0xE, 0x62}}, {0, 1, 2, 1, 2, 1, 2, 3}},
+        {"EE2 on row 1: the row plays three times, its cells read once", {{1, 1, 0xE, 0xE2}}, {0, 1, 1, 1, 2}},
+        {"E61 with EE1 on row 1 (loop start row 0): the delay plays first, then the loop goes back to the delayed "
+         "row itself, which delays again",
+         {{0, 0, 0xE, 0x60}, {1, 0, 0xE, 0x61}, {1, 1, 0xE, 0xE1}}, {0, 1, 1, 1, 1, 2}},
         {"D03 with EE2: all three passes, then the break",
-         {{1, {0, {0, 0, 0, 0xD, 0x03}}}, {1, {1, {0, 0, 0, 0xE, 0xE2}}}}, {0, 1, 1, 1, 103, 104}},
+         {{1, 0, 0xD, 0x03}, {1, 1, 0xE, 0xE2}}, {0, 1, 1, 1, 103, 104}},
         {"E60 on row 2, E61 on row 3: the next pattern starts at row 2, where the loop began",
-         {{2, {0, {0, 0, 0, 0xE, 0x60}}}, {3, {0, {0, 0, 0, 0xE, 0x61}}}},
-         {0, 1, 2, 3, 2, 3, 4, 5, 6, 7, 102, 103}},
-        {"a break on the last order continues at the restart position",
-         {{2, {0, {0, 0, 0, 0xB, 0x01}}}}, {0, 1, 2, 100, 101, 102, 103, 100}, true},
+         {{2, 0, 0xE, 0x60}, {3, 0, 0xE, 0x61}}, {0, 1, 2, 3, 2, 3, 4, 5, 6, 7, 102, 103}},
+        {"a break on the last order (D00 on its row 3) continues at the restart position",
+         {{2, 0, 0xB, 0x01}}, {0, 1, 2, 100, 101, 102, 103, 100}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -162,7 +155,7 @@ TEST(CompleteEffects, SequencerFollowsFastTracker2) {
         if (c.break_on_last_order) song.patterns[1].At(3, 0, 2) = {0, 0, 0, 0xD, 0x00};
         song.orders = {0, 1};
         song.restart_position = 1;
-        for (const auto& [row, cell] : c.cells) song.patterns[0].At(row, cell.first, 2) = cell.second;
+        for (const Jump& j : c.cells) song.patterns[0].At(j.row, j.channel, 2) = {0, 0, 0, j.effect, j.param};
         xm::ModulePtr module = Start(song);
         ASSERT_TRUE(module);
         EXPECT_EQ(Trace(*module, POSITION, c.rows.size()), c.rows);

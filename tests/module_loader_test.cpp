@@ -1,9 +1,9 @@
 // The XM loader: cells, samples with their loops and guard entries, the
 // sample loader, refusals and clamps; and the file access table.
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <string.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -126,9 +126,7 @@ constexpr uint32_t FITTING_FRAMES = uint32_t(
 
 xm::SampleSpec DeclaredSample(uint32_t bytes, bool sixteen_bit = false) {
     xm::SampleSpec s;  // a header only: the file holds none of the data
-    s.sixteen_bit = sixteen_bit;
-    s.raw_sizes = true;
-    s.raw_length = bytes;
+    s.sixteen_bit = sixteen_bit, s.raw_sizes = true, s.raw_length = bytes;
     return s;
 }
 
@@ -145,10 +143,11 @@ void Envelopes(xm::SongSpec& song, uint8_t count, uint8_t sustain, uint8_t loop_
 std::string Outcome(const Module* m) {
     if (!m) return GetLoadError();
     const Instrument& i = m->instruments[0];
-    return "length " + std::to_string(m->song_length) + ", restart " + std::to_string(m->restart_position) +
-           ", bpm " + std::to_string(m->default_bpm) + ", used " + std::to_string(m->used_pattern_count) +
-           ", envelopes " + std::to_string(i.volume_point_count) + "/" + std::to_string(i.volume_envelope_type) + " " +
-           std::to_string(i.pan_point_count) + "/" + std::to_string(i.pan_envelope_type);
+    char text[128];
+    snprintf(text, sizeof text, "length %d, restart %d, bpm %d, used %d, envelopes %d/%d %d/%d", m->song_length,
+             m->restart_position, m->default_bpm, m->used_pattern_count, i.volume_point_count, i.volume_envelope_type,
+             i.pan_point_count, i.pan_envelope_type);
+    return text;
 }
 
 TEST(Loader, RefusalsAndClamps) {

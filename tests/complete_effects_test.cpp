@@ -1,8 +1,6 @@
-// The complete replay, tick by tick: each case is a few cells of a built song
-// and the value a channel (or its voice) shows after each tick, worked out
-// from FastTracker 2's rules, which each case states. Channel 0 plays C-4 of
-// the builder's looping square (volume 64, panning 128, finetune 0), whose
-// linear period is 7680 - 64 x 48 = 4608 (Amiga: 1712).
+// The complete replay, tick by tick: each case is a few cells of a built song and the value a channel (or its voice)
+// shows after each tick, worked out from FastTracker 2's rules, which each case states. Channel 0 plays C-4 of the
+// builder's looping square (volume 64, panning 128, finetune 0): linear period 7680 - 64 x 48 = 4608, Amiga 1712.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -59,13 +57,8 @@ Values Trace(Module& module, Field field, size_t ticks) {
     return values;
 }
 
-struct TickCase {
-    const char* rule;
-    Cells cells;
-    uint16_t speed;
-    Field field;
-    Values expected;  // after each tick, from the first
-    uint16_t flags = 1;
+struct TickCase {  // expected: the field after each tick, from the first
+    const char* rule; Cells cells; uint16_t speed; Field field; Values expected; uint16_t flags = 1;
 };
 
 TEST(CompleteEffects, ChannelValuesTickByTick) {
@@ -123,9 +116,8 @@ TEST(CompleteEffects, ChannelValuesTickByTick) {
     }
 }
 
-// Rows at each row tick (order x 100 + row), speed 1, channels 0 and 1 of a
-// song of two 8-row orders whose restart position is 1; where FastTracker 2's
-// rules meet (loop, delay, jumps on one row) libopenmpt's playing decides.
+// Rows at each row tick (order x 100 + row), speed 1, channels 0 and 1 of a song of two 8-row orders whose restart
+// position is 1; where FastTracker 2's rules meet (loop, delay, jumps on one row) libopenmpt's playing decides.
 TEST(CompleteEffects, SequencerFollowsFastTracker2) {
     struct Jump { int row, channel; uint8_t effect, param; };  // in order 0
     const struct { const char* rule; std::vector<Jump> cells; Values rows; bool break_on_last_order = false; }
@@ -170,9 +162,8 @@ TEST(CompleteEffects, EnvelopePositionAndAutoVibrato) {
     xm::ModulePtr module = Start(song);
     EXPECT_EQ(Trace(*module, ENVELOPE, 12), (Values{64, 56, 48, 40, 32, 24, 40, 32, 24, 16, 24, 32}));
 
-    // Auto-vibrato sine (first quarter downwards), depth 8, rate 64, sweep 2:
-    // the amplitude grows by 8 x 256 / 2 a tick up to 8 x 256; the offset is
-    // sine (-64..64) x amplitude / 2^14. A key off during the sweep leaves the
+    // Auto-vibrato sine (first quarter downwards), depth 8, rate 64, sweep 2: the amplitude grows by 8 x 256 / 2 a
+    // tick up to 8 x 256; the offset is sine (-64..64) x amplitude / 2^14. A key off during the sweep leaves the
     // sweep step alone as the amplitude.
     instrument.volume_envelope = {};
     instrument.vibrato_depth = 8, instrument.vibrato_rate = 64, instrument.vibrato_sweep = 2;
@@ -186,8 +177,8 @@ TEST(CompleteEffects, EnvelopePositionAndAutoVibrato) {
 }
 
 TEST(CompleteEffects, VoicesStartAtOffsetsAndCopiesNeedNoVoices) {
-    // 9xx starts 256 x xx frames in (the memory serves 900); past the end of
-    // the sample the note plays nothing, and a looping sample ends at its loop's end.
+    // 9xx starts 256 x xx frames in (the memory serves 900); past the end of the sample the note plays nothing, and a
+    // looping sample ends at its loop's end.
     xm::SongSpec song = Song({{0, {49, 1, 0, 0x9, 0x08}}, {1, {49, 1, 0, 0x9, 0x00}}, {2, {49, 1, 0, 0x9, 0x20}}}, 1);
     xm::SampleSpec& sample = song.instruments[0].samples[0];
     sample.pcm.assign(4096, 50);
@@ -202,8 +193,8 @@ TEST(CompleteEffects, VoicesStartAtOffsetsAndCopiesNeedNoVoices) {
     module = Start(song);
     EXPECT_EQ(Trace(*module, VOICE_START, 1), (Values{-1}));
 
-    // A copy of the record with tables of its own and no voices runs the same
-    // rows as the playing song and leaves its voices as they would be alone.
+    // A copy of the record with tables of its own and no voices runs the same rows as the playing song and leaves its
+    // voices as they would be alone.
     song = Song({{0, {49, 1, 0, 0xE, 0x60}}, {2, {49, 1, 0, 0xE, 0x61}}, {3, {0, 0, 0, 0xD, 0x00}}}, 2);
     module = Start(song);
     Trace(*module, POSITION, 24);

@@ -1,8 +1,6 @@
-// The complete-mode loader reads the layout a file declares: pattern header
-// lengths, sample header sizes, the 0x0102 and 0x0103 layouts (instruments
-// before patterns; 0x0102 with rows in one byte, less one), and instruments
-// with more than 16 samples. Each laid-out file must load into exactly the
-// module the standard file gives.
+// The complete-mode loader reads the layout a file declares: pattern header lengths, sample header sizes, the 0x0102
+// and 0x0103 layouts (instruments before patterns; 0x0102 with rows in one byte, less one), and instruments with more
+// than 16 samples. Each laid-out file must load into exactly the module the standard file gives.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -74,9 +72,8 @@ TEST(CompleteLoader, ReadsTheLayoutTheFileDeclares) {
 }
 
 TEST(CompleteLoader, InstrumentsWithMoreThan16Samples) {
-    // 17 samples (which exact mode refuses): complete mode keeps them all and
-    // the keymap reaches the 17th; of 40, the first 32 are kept and the next
-    // instrument still reads right.
+    // 17 samples (which exact mode refuses): complete mode keeps them all and the keymap reaches the 17th; of 40, the
+    // first 32 are kept and the next instrument still reads right.
     for (int count : {17, 40}) {
         SCOPED_TRACE(count);
         xm::SongSpec song = TwoPatternsTwoInstruments();

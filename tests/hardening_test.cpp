@@ -1,6 +1,5 @@
-// Hostile and broken songs played end to end: the fuzzers' seed songs (each
-// leaning on a point the format leaves open) whole and cut anywhere, and the
-// fuzzers' findings on memory (a kilobyte of file must not buy more than the
+// Hostile and broken songs played end to end: the fuzzers' seed songs (each leaning on a point the format leaves
+// open) whole and cut anywhere, and the fuzzers' findings on memory (a kilobyte of file must not buy more than the
 // loader's cap, and a module gives back all it held).
 #include <gtest/gtest.h>
 #include <malloc.h>
@@ -24,11 +23,10 @@ namespace {
 
 bool In(int64_t value, int64_t low, int64_t high) { return value >= low && value <= high; }
 
-// Renders `blocks` blocks offline and checks after each: a whole block came
-// back; song time runs forward, never ahead of the frames; the tick has frames;
-// order and row lie in the song; channel and voice values lie in their ranges,
-// voices inside their samples and moving. The first fault ("" when none), and
-// how many distinct (order, row) pairs the blocks ended on.
+// Renders `blocks` blocks offline and checks after each: a whole block came back; song time runs forward, never ahead
+// of the frames; the tick has frames; order and row lie in the song; channel and voice values lie in their ranges,
+// voices inside their samples and moving. The first fault ("" when none), and how many distinct (order, row) pairs
+// the blocks ended on.
 std::pair<std::string, size_t> Play(Module* module, int blocks) {
     if (!StartRendering(module)) return {"not started", 0};
     std::vector<int16_t> out(884 * 2);
@@ -73,8 +71,8 @@ std::pair<std::string, size_t> Play(Module* module, int blocks) {
     return {fault, seen.size()};
 }
 
-// Loads `bytes` cut at every multiple of `stride` and whole, and plays what
-// loads: missing bytes read as zeros, which refuse nothing after the header.
+// Loads `bytes` cut at every multiple of `stride` and whole, and plays what loads: missing bytes read as zeros, which
+// refuse nothing after the header.
 void CutAndPlay(const std::vector<uint8_t>& bytes, size_t stride, int blocks) {
     for (size_t length = 0; length < bytes.size() + stride; length += stride) {
         const size_t cut = std::min(length, bytes.size());
@@ -95,9 +93,8 @@ void CutAndPlay(const std::vector<uint8_t>& bytes, size_t stride, int blocks) {
     }
 }
 
-// Heap bytes held: from the AddressSanitizer runtime when it is linked in (its
-// allocator bypasses mallinfo2), else from the C library, which counts freed
-// small blocks kept in its caches too unless GLIBC_TUNABLES turns them off (as
+// Heap bytes held: from the AddressSanitizer runtime when it is linked in (its allocator bypasses mallinfo2), else
+// from the C library, which counts freed small blocks kept in its caches too unless GLIBC_TUNABLES turns them off (as
 // CTest does for this program).
 extern "C" size_t __sanitizer_get_current_allocated_bytes(void) __attribute__((weak));
 size_t HeldBytes() {
@@ -139,27 +136,21 @@ size_t ResidentBytes() {
 }
 
 TEST(Hardening, KilobyteFilesDeclaringHugeSamplesLoadBoundedAndPlay) {
-    // The fuzzer's slowest loads: tens of millions of frames declared. The
-    // missing bytes read as zero deltas, so the last value carries on to the
-    // end; when it is 0, the storage past the file is never touched.
-    const struct {
-        bool sixteen_bit;
-        uint8_t loop_type;
-        uint32_t declared_bytes;
-        std::vector<int16_t> pcm;  // what the file holds
-        int16_t tail;              // every frame past the file
-    } cases[] = {
+    // The fuzzer's slowest loads: tens of millions of frames declared. The missing bytes read as zero deltas, so the
+    // last value carries on to the end; when it is 0, the storage past the file is never touched.
+    const struct { bool sixteen_bit; uint8_t loop_type; uint32_t declared; std::vector<int16_t> pcm; int16_t tail; }
+        cases[] = {  // pcm: what the file holds; tail: every frame past it
         {false, xm::NO_LOOP, 64u << 20, {5, -7, 0}, 0},
         {false, xm::FORWARD_LOOP, 125862016, {10, 20, 30}, 30 * 256},
         {true, xm::NO_LOOP, 250u << 20, {10, 20, 30}, 30},
         {true, xm::PINGPONG_LOOP, 250u << 20, {1000, 0}, 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.declared_bytes) + " bytes, loop type " + std::to_string(c.loop_type));
+        SCOPED_TRACE(std::to_string(c.declared) + " bytes, loop type " + std::to_string(c.loop_type));
         xm::SongSpec song = xm::SimpleSong(1, 1);
         xm::SampleSpec& s = song.instruments[0].samples[0];
         s.sixteen_bit = c.sixteen_bit, s.pcm = c.pcm, s.loop_type = c.loop_type;
-        s.raw_sizes = true, s.raw_length = s.raw_loop_length = c.declared_bytes;
+        s.raw_sizes = true, s.raw_length = s.raw_loop_length = c.declared;
         const std::vector<uint8_t> bytes = xm::Build(song);
         EXPECT_LT(bytes.size(), 1024u);
         xm::InstallMemoryFile(bytes);
@@ -169,7 +160,7 @@ TEST(Hardening, KilobyteFilesDeclaringHugeSamplesLoadBoundedAndPlay) {
         EXPECT_LE(HeldBytes() - held_before, CAP);
         EXPECT_TRUE(c.tail != 0 || ResidentBytes() - resident_before < size_t(64) << 20);
         const Sample& loaded = *module->instruments[0].samples[0];
-        const uint32_t frames = c.declared_bytes / (c.sixteen_bit ? 2 : 1);
+        const uint32_t frames = c.declared / (c.sixteen_bit ? 2 : 1);
         EXPECT_EQ(loaded.length, frames);
         EXPECT_EQ(loaded.data[c.pcm.size() - 1], c.pcm.back() * (c.sixteen_bit ? 1 : 256));
         for (uint32_t k : {uint32_t(c.pcm.size()), 1000000u, frames / 2, frames - 1}) EXPECT_EQ(loaded.data[k], c.tail) << k;

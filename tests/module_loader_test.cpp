@@ -1,5 +1,5 @@
-// The XM loader: cells, samples with their loops and guard entries, the
-// sample loader, refusals and clamps; and the file access table.
+// The XM loader: cells, samples with their loops and guard entries, the sample loader, refusals and clamps; and the
+// file access table.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
@@ -16,8 +16,8 @@ using namespace vinto;
 
 namespace {
 
-// Distinct values, so that a copied entry shows where it came from; the first
-// two are the extremes, whose deltas wrap around.
+// Distinct values, so that a copied entry shows where it came from; the first two are the extremes, whose deltas wrap
+// around.
 std::vector<int16_t> Ramp(int frames, bool sixteen_bit) {
     std::vector<int16_t> pcm;
     for (int k = 0; k < frames; k++) {
@@ -28,8 +28,8 @@ std::vector<int16_t> Ramp(int frames, bool sixteen_bit) {
 }
 
 TEST(Loader, CellsAndPatternsWithoutCellsOrMissing) {
-    // Pattern 0: a row of cells as raw bytes. No cell data: R empty rows; 0 rows
-    // (with or without cell data), or named but missing (6..8): 64 empty rows.
+    // Pattern 0: a row of cells as raw bytes. No cell data: R empty rows; 0 rows (with or without cell data), or
+    // named but missing (6..8): 64 empty rows.
     const struct { std::vector<uint8_t> bytes; PatternCell cell; } cases[] = {
         {{0x31, 0x02, 0x40, 0x0A, 0x20}, {49, 2, 0x40, 0x0A, 0x20}},      // unpacked
         {{0x61, 0x81, 0, 0, 0}, {KEY_OFF_NOTE, 0, 0, 0, 0}},              // key off; instrument above 128
@@ -118,9 +118,8 @@ TEST(Loader, SampleLoaderSuppliesPlainPcmAndTheFileIsSkipped) {
 }
 
 const char* const TOO_LARGE = "module too large (patterns and samples need more than 256 MiB)";
-// What the song below leaves of the 256 MiB for a first sample's frames (and
-// its nine extra entries): two patterns of 8 x 4 cells, one instrument and two
-// sample records.
+// What the song below leaves of the 256 MiB for a first sample's frames (and its nine extra entries): two patterns of
+// 8 x 4 cells, one instrument and two sample records.
 constexpr uint32_t FITTING_FRAMES = uint32_t(
     ((256ull << 20) - 2 * sizeof(Pattern) - 64 * sizeof(PatternCell) - sizeof(Instrument) - 2 * sizeof(Sample)) / 2 - 9);
 
@@ -130,8 +129,7 @@ xm::SampleSpec DeclaredSample(uint32_t bytes, bool sixteen_bit = false) {
     return s;
 }
 
-// Both envelopes of the first instrument: 12 points, then the given count,
-// sustain and loop points, and type bits.
+// Both envelopes of the first instrument: 12 points, then the given count, sustain and loop points, and type bits.
 void Envelopes(xm::SongSpec& song, uint8_t count, uint8_t sustain, uint8_t loop_start, uint8_t loop_end, uint8_t type) {
     xm::EnvelopeSpec& e = song.instruments[0].volume_envelope;
     for (int k = 0; k < 12; k++) e.points.push_back({uint16_t(k * 4), k == 1 ? 65 : 32});  // 65 becomes 64

@@ -1,6 +1,5 @@
-// The replay engine on builder songs, tick by tick: tempo and the sequencer,
-// note pitch, the kinds of cell, the volume column, the effects with their
-// remembered parameters, envelopes and fade-out, and the channel-to-voice
+// The replay engine on builder songs, tick by tick: tempo and the sequencer, note pitch, the kinds of cell, the
+// volume column, the effects with their remembered parameters, envelopes and fade-out, and the channel-to-voice
 // update; what the corpus digests do not reach.
 #include <gtest/gtest.h>
 
@@ -57,8 +56,8 @@ TEST(Tempo, TickLengthsAndTheSpeedEffect) {
 }
 
 TEST(Sequencer, OrdersRowsAndPatternBreaks) {
-    // Pattern 0 has 4 rows, pattern 1 64; a break D `param` on a row of a pattern (row -1: none); order x 100
-    // + row after each tick (speed 1).
+    // Pattern 0 has 4 rows, pattern 1 64; a break D `param` on a row of a pattern (row -1: none); order x 100 + row
+    // after each tick (speed 1).
     const struct { std::vector<uint8_t> orders; uint16_t restart; int pattern, row; uint8_t param; Values positions; }
         cases[] = {
         {{0, 0}, 1, 0, -1, 0, {0, 1, 2, 3, 100, 101, 102, 103, 100, 101}},  // on to the restart position
@@ -83,9 +82,8 @@ TEST(Sequencer, OrdersRowsAndPatternBreaks) {
     }
 }
 
-// Cells that must play alike on two channels, tick for tick: the volume
-// column against effects, key off as a note and as an effect, and a zero
-// parameter against the remembered one written out.
+// Cells that must play alike on two channels, tick for tick: the volume column against effects, key off as a note and
+// as an effect, and a zero parameter against the remembered one written out.
 TEST(EquivalentCells, PlayAlikeOnTwoChannels) {
     using C = xm::Cell;
     const struct { C a1, a2, b1, b2; } cases[] = {  // rows 1 and 2 of channels 0 and 1
@@ -126,8 +124,8 @@ int32_t Pan() { return channels[0].pan; }
 int32_t EnvelopeValue() { return channels[0].volume_env.value; }
 int32_t VoiceVolume() { return channels[0].voice->volume; }
 
-// One channel of the tone song (speed 6, unless the setup changes it), cells on
-// rows 0, 1, ...: a value read after the first tick, then after every `every` ticks.
+// One channel of the tone song (speed 6, unless the setup changes it), cells on rows 0, 1, ...: a value read after
+// the first tick, then after every `every` ticks.
 TEST(Replay, TickByTick) {
     using C = xm::Cell;
     using S = xm::SongSpec;
@@ -145,12 +143,12 @@ TEST(Replay, TickByTick) {
         {"column A5: nothing", ToneOf40And200, {{49, 1, 0xA5}}, 5, Volume, {40, 40}},
         {"effect 8 comes after the column", ToneOf40And200, {{49, 1, 0xC2, EFFECT_SET_PANNING, 0x30}}, 5, Pan, {0x30, 0x30}},
         {"slide 00 with nothing to repeat", nullptr, {{49, 1, 0, 10, 0}}, 6, Volume, {64, 64}},
-        // The column's slides act on every tick, the row tick too, and reach the voice each time:
-        // volume x 255 / 128 at full envelope, fade and global volume.
+        // The column's slides act on every tick, the row tick too, and reach the voice each time: volume x 255 / 128
+        // at full envelope, fade and global volume.
         {"column slide up from 40", ToneOf40And200, {{49, 1, 0x74}}, 1, VoiceVolume, {87, 95, 103, 111}},
         {"column slide down", nullptr, {{49, 1, 0x64}}, 1, VoiceVolume, {119, 111, 103, 95}},
-        // Volume envelopes, a tick a row: a point not after the one before holds the value; an
-        // envelope starting after tick 0 shows the value left from before until it gets there.
+        // Volume envelopes, a tick a row: a point not after the one before holds the value; an envelope starting
+        // after tick 0 shows the value left from before until it gets there.
         {"envelope ticks going back hold", [](S& s) {
              s.speed = 1, s.instruments[0].volume_envelope = Envelope({{0, 64}, {4, 32}, {2, 0}, {9, 64}}, ON); },
          {{49, 1}}, 1, EnvelopeValue, {64, 56, 48, 40, 32, 32, 32, 32, 32, 32, 32, 32}},
@@ -187,8 +185,8 @@ TEST(Effects, PeriodsSaturateInsteadOfOverflowing) {
 }
 
 TEST(MultiRetrigger, IntervalsVolumeCodesAndTheTwinSlot) {
-    // Interval y on the ticks it divides (none from the speed on; 0 takes the last), volume code x each
-    // time: -1 .. -16, x2/3, x1/2, +1 .. +16, x3/2, x2, within 0..64; 0 and 8 leave it.
+    // Interval y on the ticks it divides (none from the speed on; 0 takes the last), volume code x each time:
+    // -1 .. -16, x2/3, x1/2, +1 .. +16, x3/2, x2, within 0..64; 0 and 8 leave it.
     const struct { uint8_t first, second; Values volumes, triggers; } cases[] = {  // ticks 1..5 of row 1
         {0x31, 0x31, {40, 36, 32, 28, 24}, {1, 1, 1, 1, 1}}, {0x03, 0x03, {64, 64, 64, 64, 64}, {0, 0, 1, 0, 0}},
         {0x06, 0x06, {64, 64, 64, 64, 64}, {0, 0, 0, 0, 0}}, {0x72, 0x00, {16, 8, 8, 4, 4}, {0, 1, 0, 1, 0}},
@@ -215,11 +213,10 @@ TEST(MultiRetrigger, IntervalsVolumeCodesAndTheTwinSlot) {
     }
 }
 
-// The channel-to-voice update alone: 8363 x 2^((4608 - period + offset) / 768)
-// Hz (Amiga: 14317056 / period), at least 100 Hz, as a 32.32 step at 44100 Hz
-// (a period sum of 0 changes nothing); volume x envelope x fade x global x 255
-// / 2^35 with the fade product in single precision; the envelope moving the
-// panning by up to (128 - |pan - 128|) / 32 a step, within 0..255.
+// The channel-to-voice update alone: 8363 x 2^((4608 - period + offset) / 768) Hz (Amiga: 14317056 / period), at
+// least 100 Hz, as a 32.32 step at 44100 Hz (a period sum of 0 changes nothing); volume x envelope x fade x global
+// x 255 / 2^35 with the fade product in single precision; the envelope moving the panning by up to
+// (128 - |pan - 128|) / 32 a step, within 0..255.
 TEST(VoiceUpdate, StepVolumeAndPanning) {
     Module module = {};
     Channel channel = {};

@@ -1,5 +1,5 @@
-// Test support: XM files built in memory from a few lines of description, and
-// served to the loader through memory file callbacks.
+// Test support: XM files built in memory from a few lines of description, and served to the loader through memory
+// file callbacks.
 #pragma once
 
 #include <stdint.h>
@@ -63,8 +63,8 @@ struct SongSpec {
     int song_length = -1;  // -1: orders.size()
     uint16_t restart_position = 0, flags = 1, speed = 6, bpm = 125;  // flags 1: linear frequencies
     uint32_t header_size = 276;
-    // The layout: 0x0102 and 0x0103 put instruments before patterns, 0x0102 stores rows less one in a byte;
-    // header sizes as declared (pattern headers padded with zeros, sample headers with 0xEE).
+    // The layout: 0x0102 and 0x0103 put instruments before patterns, 0x0102 stores rows less one in a byte; header
+    // sizes as declared (pattern headers padded with zeros, sample headers with 0xEE).
     uint16_t version = 0x0104;
     uint32_t pattern_header = 9, sample_header = 40;
     std::vector<PatternSpec> patterns;
@@ -76,8 +76,7 @@ struct SongSpec {
 // The bytes of an XM file.
 std::vector<uint8_t> Build(const SongSpec& song);
 
-// One instrument with one looping 8-bit square wave of 32 frames: the usual
-// starting point for replay tests.
+// One instrument with one looping 8-bit square wave of 32 frames: the usual starting point for replay tests.
 SongSpec SimpleSong(int channels = 4, int rows = 64);
 
 // Installs memory file callbacks serving `bytes` (a private copy) under any name.
@@ -92,9 +91,8 @@ inline ModulePtr Loaded(const SongSpec& song, int32_t mode = VINTO_MODE_EXACT, S
 }
 int OpenMemoryStreams();  // memory streams open (the loader must close its file)
 
-// The loader's promises a loaded module breaks (null slots, guard entries,
-// loops outside samples, counts out of range, ...): a line each, "" when none.
-// Reads every cell and stored sample entry, so the sanitizers also catch
+// The loader's promises a loaded module breaks (null slots, guard entries, loops outside samples, counts out of
+// range, ...): a line each, "" when none. Reads every cell and stored sample entry, so the sanitizers also catch
 // storage that is too short.
 std::string ModuleFaults(const Module* module);
 

@@ -29,6 +29,7 @@ namespace {
 
 constexpr int BLOCK = 884, BLOCKS = (30 * 44100 + BLOCK - 1) / BLOCK;  // 30 s, whole blocks
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the digests are of the samples' little-endian bytes");
 struct Digest {  // 64-bit FNV-1a, as hex
     uint64_t value = 14695981039346656037ull;
     void Add(const void* bytes, size_t count) {
@@ -74,18 +75,14 @@ void CheckSongs(const char* table_path, int32_t mode, std::map<std::string, std:
         std::vector<int16_t> frames(size_t(BLOCKS) * BLOCK * 2);
         std::vector<SyncEntry> sync(BLOCKS);
         for (int b = 0; b < BLOCKS; b++) {
-            int16_t* block = &frames[size_t(b) * BLOCK * 2];
-            ASSERT_EQ(RenderNextBlock(block, BLOCK), BLOCK);
-            for (int k = 0; k < BLOCK * 2; k++) {
-                const uint8_t le[2] = {uint8_t(uint16_t(block[k])), uint8_t(uint16_t(block[k]) >> 8)};
-                pcm_digest.Add(le, 2);
-            }
+            ASSERT_EQ(RenderNextBlock(&frames[size_t(b) * BLOCK * 2], BLOCK), BLOCK);
             const uint32_t t = GetPlayTime(module);
             const uint8_t record[6] = {uint8_t(GetPlayOrder(module)), uint8_t(GetPlayRow(module)), uint8_t(t),
                                        uint8_t(t >> 8), uint8_t(t >> 16), uint8_t(t >> 24)};
             position_digest.Add(record, sizeof record);
             sync[size_t(b)] = {record[0], record[1], t};
         }
+        pcm_digest.Add(frames.data(), frames.size() * 2);
         // The live path gives the same blocks: the prefill, then the output thread's rewrite of each block the device
         // left, past the ring's end into its second round (the conversion leaving the float stretch cleared for the
         // next block).

@@ -5,7 +5,6 @@
 
 #include <string.h>
 
-#include <memory>
 #include <utility>
 #include <vector>
 

@@ -1,10 +1,9 @@
-// The complete-mode loader reads the layout a file declares: pattern header lengths, sample header sizes, the 0x0102
-// and 0x0103 layouts (instruments before patterns; 0x0102 with rows in one byte, less one), and instruments with more
-// than 16 samples. Each laid-out file must load into exactly the module the standard file gives.
+// The complete-mode loader reads the layout a file declares (pattern and sample header sizes, the 0x0102 and 0x0103
+// layouts: instruments first, 0x0102 with rows less one in a byte) into the module the standard file gives; and
+// instruments with more than 16 samples.
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <memory>
 #include <vector>
 
 #include "module/module.h"
@@ -57,8 +56,8 @@ TEST(CompleteLoader, ReadsTheLayoutTheFileDeclares) {
         {0x0102, 11, 44},
     };
     for (const auto& layout : layouts) {
-        SCOPED_TRACE(testing::Message() << std::hex << layout.version << std::dec << " pattern header "
-                                        << layout.pattern_header << " sample header " << layout.sample_header);
+        SCOPED_TRACE(testing::Message() << std::hex << layout.version << std::dec << " " << layout.pattern_header << " "
+                                        << layout.sample_header);
         song.version = layout.version, song.pattern_header = layout.pattern_header, song.sample_header = layout.sample_header;
         EXPECT_TRUE(Played(xm::Build(song)) == reference);
         EXPECT_EQ(xm::ModuleFaults(Load(xm::Build(song), VINTO_MODE_COMPLETE).get()), "");

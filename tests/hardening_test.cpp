@@ -1,6 +1,5 @@
 // Hostile and broken songs played end to end: the fuzzers' seed songs (each leaning on a point the format leaves
-// open) whole and cut anywhere, and the fuzzers' findings on memory (a kilobyte of file must not buy more than the
-// loader's cap, and a module gives back all it held).
+// open) whole and cut anywhere; a kilobyte of file buys no more than the loader's cap; a module gives back all it held.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <stdlib.h>
@@ -23,10 +22,9 @@ namespace {
 
 bool In(int64_t value, int64_t low, int64_t high) { return value >= low && value <= high; }
 
-// Renders `blocks` blocks offline and checks after each: a whole block came back; song time runs forward, never ahead
-// of the frames; the tick has frames; order and row lie in the song; channel and voice values lie in their ranges,
-// voices inside their samples and moving. The first fault ("" when none), and how many distinct (order, row) pairs
-// the blocks ended on.
+// Renders blocks offline, checking after each: a whole block; song time forward, never ahead of the frames; ticks with
+// frames; order and row in the song; channel and voice values in range, voices inside their samples and moving.
+// Gives the first fault ("" when none) and how many distinct (order, row) pairs the blocks ended on.
 std::pair<std::string, size_t> Play(Module* module, int blocks) {
     if (!StartRendering(module)) return {"not started", 0};
     std::vector<int16_t> out(884 * 2);
@@ -71,9 +69,8 @@ std::pair<std::string, size_t> Play(Module* module, int blocks) {
     return {fault, seen.size()};
 }
 
-// Heap bytes held: from the AddressSanitizer runtime when it is linked in (its allocator bypasses mallinfo2), else
-// from the C library, which counts freed small blocks kept in its caches too unless GLIBC_TUNABLES turns them off (as
-// CTest does for this program).
+// Heap bytes held: from AddressSanitizer's runtime when linked in (its allocator bypasses mallinfo2), else from the C
+// library, which also counts freed blocks in its caches unless GLIBC_TUNABLES turns them off (as CTest does here).
 extern "C" size_t __sanitizer_get_current_allocated_bytes(void) __attribute__((weak));
 size_t HeldBytes() {
     if (__sanitizer_get_current_allocated_bytes) return __sanitizer_get_current_allocated_bytes();

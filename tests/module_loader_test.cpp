@@ -1,5 +1,4 @@
-// The XM loader: cells, samples with their loops and guard entries, the sample loader, refusals and clamps; and the
-// file access table.
+// The XM loader: cells, samples, loops and guard entries, the sample loader, refusals, clamps; the file access table.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
@@ -16,8 +15,7 @@ using namespace vinto;
 
 namespace {
 
-// Distinct values, so that a copied entry shows where it came from; the first two are the extremes, whose deltas wrap
-// around.
+// Distinct values, so a copied entry shows where it came from; the first two are the extremes (their deltas wrap).
 std::vector<int16_t> Ramp(int frames, bool sixteen_bit) {
     std::vector<int16_t> pcm;
     for (int k = 0; k < frames; k++) {
@@ -204,8 +202,7 @@ TEST(Loader, RefusalsAndClamps) {
         SCOPED_TRACE(c.what);
         Song song = xm::SimpleSong(4, 8);
         song.header_size = 400;  // 124 bytes the loader does not know
-        song.orders.assign(256, 0);
-        song.orders[255] = 1;  // in the song only when it has 256 orders
+        song.orders.assign(256, 0), song.orders[255] = 1;  // in the song only when it has 256 orders
         song.song_length = 3;
         song.patterns.resize(2, song.patterns[0]);
         song.patterns[0].At(0, 1, 4) = {50, 1};
@@ -224,8 +221,7 @@ TEST(Loader, RefusalsAndClamps) {
     }
 }
 
-// Callbacks that record opening and closing.
-std::string calls;
+std::string calls;  // what was opened and closed
 void* RecordOpen(const char* name) { return calls += std::string("open ") + name + ";", nullptr; }
 void RecordClose(void*) { calls += "close;"; }
 

@@ -1,8 +1,7 @@
-// Output pinned to the bit while the engine is made faster: the first 30 s of the program's song (linked in, loaded
-// as the player loads it) and of every corpus song, offline in exact and in complete mode, must give the 16-bit
-// samples and position records (order, row, time per block) in perf_render_hashes.txt and complete_render_hashes.txt
-// (keyed by file size and digest; a song not in its table prints its line). Each song also keeps the loader's
-// promises, plays the same live, and seeks to two frames exactly.
+// Output pinned to the bit: the first 30 s of the program's song (linked in, loaded as the player loads it) and of
+// every corpus song, offline in exact and complete mode, give the 16-bit samples and position records (order, row,
+// time per block) in perf_render_hashes.txt and complete_render_hashes.txt (keyed by file size and digest; a song not
+// in its table prints its line). Each also keeps the loader's promises, plays the same live and seeks exactly.
 #include <gtest/gtest.h>
 #include <inttypes.h>
 #include <stdio.h>
@@ -47,8 +46,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-// Digests of the 16-bit values (LE bytes) and of order u8, row u8, time u32 LE per block, checked against the table;
-// then the seeks.
+// Digests of the 16-bit values (LE bytes) and of order u8, row u8, time u32 LE per block against the table; seeks.
 void CheckSongs(const char* table_path, int32_t mode, std::map<std::string, std::vector<uint8_t>> songs) {
     std::map<std::string, std::string> table;  // "size digest" -> render digests
     std::ifstream file(table_path);

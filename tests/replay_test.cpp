@@ -1,6 +1,5 @@
-// The replay engine on builder songs, tick by tick: tempo and the sequencer, note pitch, the kinds of cell, the
-// volume column, the effects with their remembered parameters, envelopes and fade-out, and the channel-to-voice
-// update; what the corpus digests do not reach.
+// The replay engine on builder songs, tick by tick, where the corpus digests do not reach: tempo, sequencer, pitch,
+// kinds of cell, volume column, effects and their memories, envelopes, fade-out, the channel-to-voice update.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -124,8 +123,7 @@ int32_t Pan() { return channels[0].pan; }
 int32_t EnvelopeValue() { return channels[0].volume_env.value; }
 int32_t VoiceVolume() { return channels[0].voice->volume; }
 
-// One channel of the tone song (speed 6, unless the setup changes it), cells on rows 0, 1, ...: a value read after
-// the first tick, then after every `every` ticks.
+// One channel (speed 6 unless the setup changes it), cells on rows 0, 1, ...: a value after tick 1, then every `every`.
 TEST(Replay, TickByTick) {
     using C = xm::Cell;
     using S = xm::SongSpec;

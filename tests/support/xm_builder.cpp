@@ -26,9 +26,8 @@ struct Out {
 };
 
 void PutPattern(Out& o, const PatternSpec& p, const SongSpec& song) {
-    const int channels = song.channels;
     std::vector<Cell> cells = p.cells;
-    cells.resize(size_t(p.rows) * size_t(channels));
+    cells.resize(size_t(p.rows) * size_t(song.channels));
     Out data{p.raw_cells};
     const bool packed = p.packing == Packing::Packed;
     for (size_t k = 0; p.raw_cells.empty() && p.packing != Packing::NoData && k < cells.size(); k++) {

@@ -1,5 +1,4 @@
-// Test support: XM files built in memory from a few lines of description, and served to the loader through memory
-// file callbacks.
+// Test support: XM files built in memory from a few lines of description, served through memory file callbacks.
 #pragma once
 
 #include <stdint.h>
@@ -24,8 +23,7 @@ struct PatternSpec {
     Packing packing = Packing::Packed;
     std::vector<Cell> cells;         // rows x channels, row-major; padded with empty cells
     std::vector<uint8_t> raw_cells;  // when not empty: the cell data written exactly, instead of cells
-    // Cell of (row, channel); grows the cell list as needed.
-    Cell& At(int row, int channel, int channels);
+    Cell& At(int row, int channel, int channels);  // the cell list grows as needed
 };
 
 enum LoopType : uint8_t { NO_LOOP = 0, FORWARD_LOOP = 1, PINGPONG_LOOP = 2 };
@@ -73,14 +71,12 @@ struct SongSpec {
     int declared_instruments = -1;  // -1: instruments.size()
 };
 
-// The bytes of an XM file.
-std::vector<uint8_t> Build(const SongSpec& song);
+std::vector<uint8_t> Build(const SongSpec& song);  // the bytes of an XM file
 
 // One instrument with one looping 8-bit square wave of 32 frames: the usual starting point for replay tests.
 SongSpec SimpleSong(int channels = 4, int rows = 64);
 
-// Installs memory file callbacks serving `bytes` (a private copy) under any name.
-void InstallMemoryFile(const std::vector<uint8_t>& bytes);
+void InstallMemoryFile(const std::vector<uint8_t>& bytes);  // file callbacks serving a copy under any name
 
 // Installs the bytes and loads them; null when the loader refuses. Loaded: owned.
 Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader = nullptr, int32_t mode = VINTO_MODE_EXACT);
@@ -91,9 +87,8 @@ inline ModulePtr Loaded(const SongSpec& song, int32_t mode = VINTO_MODE_EXACT, S
 }
 int OpenMemoryStreams();  // memory streams open (the loader must close its file)
 
-// The loader's promises a loaded module breaks (null slots, guard entries, loops outside samples, counts out of
-// range, ...): a line each, "" when none. Reads every cell and stored sample entry, so the sanitizers also catch
-// storage that is too short.
+// The loader's promises a module breaks (null slots, guard entries, loops outside samples, counts out of range, ...):
+// a line each, "" when none. Reads every cell and sample entry, so the sanitizers catch storage that is too short.
 std::string ModuleFaults(const Module* module);
 
 }  // namespace xm

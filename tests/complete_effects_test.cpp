@@ -1,14 +1,10 @@
-// The complete replay, tick by tick: each case is a few cells of a built song
-// and the value a channel (or its voice) shows after each tick, worked out
-// from FastTracker 2's rules, which each case states. Channel 0 plays C-4 of
-// the builder's looping square (volume 64, panning 128, finetune 0), whose
-// linear period is 7680 - 64 x 48 = 4608 (Amiga: 1712).
+// The complete replay, tick by tick: each case is a few cells of a built song and the value a channel (or its voice)
+// shows after each tick, worked out from FastTracker 2's rules, which each case states. Channel 0 plays C-4 of the
+// builder's looping square (volume 64, panning 128, finetune 0), whose period is 7680 - 64 x 48 = 4608.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
-#include <memory>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -22,20 +18,20 @@ using namespace vinto;
 namespace {
 
 using Values = std::vector<int32_t>;
-using ModulePtr = std::unique_ptr<Module, decltype(&FreeModule)>;
 using Cells = std::vector<std::pair<int, xm::Cell>>;  // row, cell of channel 0
 using Field = int32_t (*)(const Module&);             // a value of channel 0 (or its voice)
 
-ModulePtr Start(const xm::SongSpec& song) {
-    xm::InstallMemoryFile(xm::Build(song));
-    ModulePtr module(LoadModuleInMode("song.xm", nullptr, VINTO_MODE_COMPLETE), FreeModule);
+std::pair<int, xm::Cell> E(int row, uint8_t effect, uint8_t param) { return {row, {0, 0, 0, effect, param}}; }
+
+xm::ModulePtr Start(const xm::SongSpec& song) {
+    xm::ModulePtr module = xm::Loaded(song, VINTO_MODE_COMPLETE);
     EXPECT_TRUE(module && ResetPlayback(module.get())) << GetLoadError();
     return module;
 }
 
-xm::SongSpec Song(const Cells& cells, uint16_t speed, uint16_t flags = 1, int channels = 1) {
+xm::SongSpec Song(const Cells& cells, uint16_t speed, int channels = 1) {
     xm::SongSpec song = xm::SimpleSong(channels, 32);
-    song.speed = speed, song.flags = flags;
+    song.speed = speed;
     for (const auto& [row, cell] : cells) song.patterns[0].At(row, 0, channels) = cell;
     return song;
 }
@@ -46,7 +42,10 @@ const Field OUT_VOLUME = [](const Module& m) { return Channel0(m).out_volume; };
 const Field PAN = [](const Module& m) { return Channel0(m).pan; };
 const Field GLOBAL_VOLUME = [](const Module& m) { return m.global_volume; };
 const Field VOICE_SLOT = [](const Module& m) { return Channel0(m).voice->index; };
-const Field VOICE_START = [](const Module& m) { return Channel0(m).voice->sample ? int32_t(Channel0(m).voice->position) : -1; };
+const Field VOICE_START = [](const Module& m) {
+    return Channel0(m).voice->sample ? int32_t(Channel0(m).voice->position) : -1;
+};
+const Field POSITION = [](const Module& m) { return m.order * 100 + m.row; };
 const Field ENVELOPE = [](const Module& m) { return Channel0(m).volume_env.value / ENVELOPE_UNIT; };
 const Field AUTO_VIBRATO = [](const Module& m) { return Channel0(m).auto_vibrato_offset; };
 
@@ -57,199 +56,131 @@ Values Trace(Module& module, Field field, size_t ticks) {
     return values;
 }
 
-struct TickCase {
-    const char* rule;
-    Cells cells;
-    uint16_t speed;
-    Field field;
-    Values expected;  // after each tick, from the first
-    uint16_t flags = 1;
+struct TickCase {  // expected: the field after each tick, from the first
+    const char* rule; Cells cells; uint16_t speed; Field field; Values expected;
 };
 
 TEST(CompleteEffects, ChannelValuesTickByTick) {
     const TickCase cases[] = {
-        {"arpeggio runs with a tick counter counting down from the speed: y, x, base; the next row "
-         "without it sets the base back", {{0, {49, 1, 0, 0x0, 0x37}}}, 6, OUT_PERIOD,
-         {4608, 4160, 4416, 4608, 4160, 4416, 4608}},
-        {"1xx and 2xx keep their own memories; 4 period units per unit, on the later ticks",
-         {{0, {49, 1, 0, 0x1, 0x02}}, {1, {0, 0, 0, 0x2, 0x01}}, {2, {0, 0, 0, 0x1, 0x00}}}, 3, OUT_PERIOD,
+        {"1xx and 2xx: a memory each; 4 period units per unit, on the later ticks",
+         {{0, {49, 1, 0, 0x1, 0x02}}, E(1, 0x2, 0x01), E(2, 0x1, 0x00)}, 3, OUT_PERIOD,
          {4608, 4600, 4592, 4592, 4596, 4600, 4600, 4592, 4584}},
-        {"tone portamento (3 05: 20 units a tick towards note 51 = 4480) with glissando E31: heard in "
-         "whole semitones, nearest to the sliding period; no step on the row tick",
-         {{0, {49, 1, 0, 0xE, 0x31}}, {1, {51, 0, 0, 0x3, 0x05}}}, 4, OUT_PERIOD,
-         {4608, 4608, 4608, 4608, 4608, 4608, 4544, 4544}},
-        {"vibrato 48: sine of 32 steps a half, depth x sine / 32, speed 4 x 4 a tick, the first half "
-         "raises the period; back to the base on the next row without 4 or 6",
-         {{0, {49, 1, 0, 0x4, 0x48}}}, 6, OUT_PERIOD, {4608, 4608, 4632, 4653, 4666, 4671, 4608}},
-        {"E42 makes the vibrato square; on the row tick 4xy takes its parameter and the pitch at the "
-         "phase, without moving it", {{0, {49, 1, 0, 0xE, 0x42}}, {1, {0, 0, 0, 0x4, 0x48}}}, 4, OUT_PERIOD,
+        {"3 05 (20 units a tick towards note 51 = 4480) with glissando E31: whole semitones nearest the "
+         "sliding period; no step on the row tick", {{0, {49, 1, 0, 0xE, 0x31}}, {1, {51, 0, 0, 0x3, 0x05}}}, 4,
+         OUT_PERIOD, {4608, 4608, 4608, 4608, 4608, 4608, 4544, 4544}},
+        {"E42: square vibrato; on the row tick 4xy takes its parameter and the pitch at the phase, not moving it",
+         {{0, {49, 1, 0, 0xE, 0x42}}, E(1, 0x4, 0x48)}, 4, OUT_PERIOD,
          {4608, 4608, 4608, 4608, 4671, 4671, 4671, 4671, 4608}},
-        {"tremolo 88 on volume 32: depth x sine / 64, first half louder; the volume it leaves lasts "
-         "through the next row tick and is let go on the tick after",
+        {"tremolo 88 on volume 32: depth x sine / 64, first half louder; lasts through the next row tick",
          {{0, {49, 1, 0x30, 0x7, 0x88}}}, 5, OUT_VOLUME, {32, 32, 54, 63, 54, 54, 32}},
         {"Axy, 6xy and 5xy share one memory; x slides up, else y down, on the later ticks",
-         {{0, {49, 1, 0, 0xA, 0x02}}, {1, {0, 0, 0, 0x6, 0x00}}, {2, {0, 0, 0, 0xA, 0x30}}}, 3, OUT_VOLUME,
+         {{0, {49, 1, 0, 0xA, 0x02}}, E(1, 0x6, 0x00), E(2, 0xA, 0x30)}, 3, OUT_VOLUME,
          {64, 62, 60, 60, 58, 56, 56, 59, 62}},
-        {"E1x, X1x and E2x act once on the row tick, each with its own memory (X: 1 unit, E: 4)",
-         {{0, {49, 1, 0, 0xE, 0x12}}, {1, {0, 0, 0, 0xE, 0x10}}, {2, {0, 0, 0, 0x21, 0x13}},
-          {3, {0, 0, 0, 0x21, 0x10}}, {4, {0, 0, 0, 0xE, 0x21}}}, 2, OUT_PERIOD,
-         {4600, 4600, 4592, 4592, 4589, 4589, 4586, 4586, 4590, 4590}},
-        {"EAx and EBx act once on the row tick with memories of their own",
-         {{0, {49, 1, 0x30, 0xE, 0xA4}}, {1, {0, 0, 0, 0xE, 0xB2}}, {2, {0, 0, 0, 0xE, 0xA0}},
-          {3, {0, 0, 0, 0xE, 0xB0}}}, 1, OUT_VOLUME, {36, 34, 38, 36}},
-        {"8xx sets the panning; Pxy slides x right (else y left) on later ticks with memory; the "
-         "volume column's Dx acts before the effect",
-         {{0, {49, 1, 0, 0x8, 0x40}}, {1, {0, 0, 0, 0x19, 0x20}}, {2, {0, 0, 0xD3, 0x19, 0x00}}}, 3, PAN,
+        {"E1x, X1x and E2x once on the row tick, a memory each (X: 1 unit, E: 4)",
+         {{0, {49, 1, 0, 0xE, 0x12}}, E(1, 0xE, 0x10), E(2, 0x21, 0x13), E(3, 0x21, 0x10), E(4, 0xE, 0x21)}, 2,
+         OUT_PERIOD, {4600, 4600, 4592, 4592, 4589, 4589, 4586, 4586, 4590, 4590}},
+        {"EAx and EBx once on the row tick, a memory each",
+         {{0, {49, 1, 0x30, 0xE, 0xA4}}, E(1, 0xE, 0xB2), E(2, 0xE, 0xA0), E(3, 0xE, 0xB0)}, 1, OUT_VOLUME,
+         {36, 34, 38, 36}},
+        {"8xx pans; Pxy slides x right (else y left) on later ticks with memory; the column's Dx acts first",
+         {{0, {49, 1, 0, 0x8, 0x40}}, E(1, 0x19, 0x20), {2, {0, 0, 0xD3, 0x19, 0x00}}}, 3, PAN,
          {64, 64, 64, 64, 66, 68, 68, 67, 66}},
         {"Gxx sets the global volume (at most 64), Hxy slides it on later ticks with memory",
-         {{0, {49, 1, 0, 0x10, 0x20}}, {1, {0, 0, 0, 0x11, 0x04}}, {2, {0, 0, 0, 0x11, 0x00}},
-          {3, {0, 0, 0, 0x10, 0x50}}}, 3, GLOBAL_VOLUME, {32, 32, 32, 32, 28, 24, 24, 20, 16, 64}},
-        {"T21: sound 3 ticks, silence 2, counted on later ticks; the silence it leaves lasts until a "
-         "volume is set",
-         {{0, {49, 1, 0, 0x1D, 0x21}}, {1, {0, 0, 0, 0x1D, 0x00}}, {3, {0, 0, 0x30, 0, 0}}}, 6, OUT_VOLUME,
+         {{0, {49, 1, 0, 0x10, 0x20}}, E(1, 0x11, 0x04), E(2, 0x11, 0x00), E(3, 0x10, 0x50)}, 3, GLOBAL_VOLUME,
+         {32, 32, 32, 32, 28, 24, 24, 20, 16, 64}},
+        {"T21: sound 3 ticks, silence 2, counted on later ticks; its silence lasts until a volume is set",
+         {{0, {49, 1, 0, 0x1D, 0x21}}, E(1, 0x1D, 0x00), {3, {0, 0, 0x30, 0, 0}}}, 6, OUT_VOLUME,
          {64, 64, 64, 64, 0, 0, 0, 64, 64, 64, 0, 0, 0, 0, 0, 0, 0, 0, 32}},
         {"ECx cuts the volume on tick x, EC0 on the row tick; a volume command brings it back",
-         {{0, {49, 1, 0, 0xE, 0xC2}}, {1, {0, 0, 0x40, 0, 0}}, {2, {0, 0, 0, 0xE, 0xC0}}}, 4, OUT_VOLUME,
+         {{0, {49, 1, 0, 0xE, 0xC2}}, {1, {0, 0, 0x40, 0, 0}}, E(2, 0xE, 0xC0)}, 4, OUT_VOLUME,
          {64, 64, 0, 0, 48, 48, 48, 48, 0}},
-        {"key off (Kxx on tick xx, K00 at once) without a volume envelope zeroes the volume itself, "
-         "so a later set volume is heard",
+        {"key off (Kxx on tick xx, K00 at once) without a volume envelope zeroes the volume; a set volume is heard",
          {{0, {49, 1, 0, 0x14, 0x02}}, {1, {0, 0, 0x30, 0, 0}}, {2, {49, 1, 0, 0x14, 0x00}}}, 4, OUT_VOLUME,
          {64, 64, 0, 0, 32, 32, 32, 32, 0}},
-        {"E5x sets the note's finetune to x x 16 - 128 (16 steps a semitone, 4 units each)",
-         {{0, {49, 1, 0, 0xE, 0x5C}}, {1, {49, 1, 0, 0xE, 0x50}}, {2, {49, 1, 0, 0, 0}}}, 1, OUT_PERIOD,
-         {4576, 4672, 4608}},
-        {"volume column Ax sets the vibrato speed, Bx the depth and vibrates on later ticks; its "
-         "vibrato does not set the period back", {{0, {49, 1, 0xA4, 0, 0}}, {1, {0, 0, 0xB8, 0, 0}}}, 4,
-         OUT_PERIOD, {4608, 4608, 4608, 4608, 4608, 4608, 4632, 4653, 4653}},
-        {"note delay ED2 without an instrument starts note 51 on tick 2",
-         {{0, {49, 1, 0, 0, 0}}, {1, {51, 0, 0, 0xE, 0xD2}}}, 4, OUT_PERIOD,
-         {4608, 4608, 4608, 4608, 4608, 4608, 4480, 4480}},
-        {"note delay keeps the volume without an instrument, restores it with one (on its tick)",
-         {{0, {49, 1, 0x20, 0, 0}}, {1, {51, 0, 0, 0xE, 0xD2}}, {2, {49, 1, 0, 0xE, 0xD1}}}, 4, OUT_VOLUME,
-         {16, 16, 16, 16, 16, 16, 16, 16, 16, 64}},
-        {"E92 restarts the note on ticks 2 and 4; R02 every 2 ticks counted across rows and row ticks "
-         "(from the row tick after E9's last restart); ED3 without a note restarts the last note; E90 "
-         "without a note on the row tick. A restart hands the sounding voice to the twin slot",
-         {{0, {49, 1, 0, 0xE, 0x92}}, {1, {0, 0, 0, 0x1B, 0x02}}, {2, {0, 0, 0, 0xE, 0xD3}},
-          {3, {0, 0, 0, 0xE, 0x90}}}, 6, VOICE_SLOT,
+        {"column Ax sets the vibrato speed, Bx the depth and vibrates on later ticks, not setting the period back",
+         {{0, {49, 1, 0xA4}}, {1, {0, 0, 0xB8}}}, 4, OUT_PERIOD,
+         {4608, 4608, 4608, 4608, 4608, 4608, 4632, 4653, 4653}},
+        {"E92 restarts on ticks 2 and 4; R02 every 2 ticks across rows (from E9's last restart); ED3 and E90 "
+         "without a note restart the last one; a restart hands the voice to the twin slot",
+         {{0, {49, 1, 0, 0xE, 0x92}}, E(1, 0x1B, 0x02), E(2, 0xE, 0xD3), E(3, 0xE, 0x90)}, 6, VOICE_SLOT,
          {0, 0, 32, 32, 0, 0, 0, 32, 32, 0, 0, 32, 32, 32, 32, 0, 0, 0, 32}},
-        {"Amiga song: C-4 is period 1712, E11 takes 4 off, C-5 is 856",
-         {{0, {49, 1, 0, 0xE, 0x11}}, {1, {61, 1, 0, 0, 0}}}, 1, OUT_PERIOD, {1708, 856}, 0},
     };
     for (const TickCase& c : cases) {
         SCOPED_TRACE(c.rule);
-        ModulePtr module = Start(Song(c.cells, c.speed, c.flags));
+        xm::ModulePtr module = Start(Song(c.cells, c.speed));
         ASSERT_TRUE(module);
         EXPECT_EQ(Trace(*module, c.field, c.expected.size()), c.expected);
     }
 }
 
-// Rows at each row tick (order x 100 + row), speed 1, channels 0 and 1 of a
-// song of two 8-row orders whose restart position is 1; where FastTracker 2's
-// rules meet (loop, delay, jumps on one row) libopenmpt's playing decides.
+// Rows at each row tick (order x 100 + row), speed 1, channels 0 and 1 of a song of two 8-row orders whose restart
+// position is 1; where FastTracker 2's rules meet (loop, delay, jumps on one row) libopenmpt's playing decides.
 TEST(CompleteEffects, SequencerFollowsFastTracker2) {
-    using Jump = std::pair<int, std::pair<int, xm::Cell>>;  // row, (channel, cell) in order 0
-    const struct {
-        const char* rule;
-        std::vector<Jump> cells;
-        Values rows;
-        bool break_on_last_order = false;  // D00 on row 3 of order 1
-    } cases[] = {
+    struct Jump { int row, channel; uint8_t effect, param; };  // in order 0
+    const struct { const char* rule; std::vector<Jump> cells; Values rows; bool break_on_last_order = false; }
+        cases[] = {
         {"B02 then D05 on one row: order 2 (past the end: the restart position 1), row 5",
-         {{1, {0, {0, 0, 0, 0xB, 0x02}}}, {1, {1, {0, 0, 0, 0xD, 0x05}}}}, {0, 1, 105, 106}},
+         {{1, 0, 0xB, 0x02}, {1, 1, 0xD, 0x05}}, {0, 1, 105, 106}},
         {"D05 then B01 on one row: the jump sets the break row back to 0",
-         {{1, {0, {0, 0, 0, 0xD, 0x05}}}, {1, {1, {0, 0, 0, 0xB, 0x01}}}}, {0, 1, 100, 101}},
+         {{1, 0, 0xD, 0x05}, {1, 1, 0xB, 0x01}}, {0, 1, 100, 101}},
         {"E60 on row 1, E62 on row 2: rows 1 and 2 play three times",
-         {{1, {0, {0, 0, 0, 0xE, 0x60}}}, {2, {0, {0, 0, 0, 0xE, 0x62}}}}, {0, 1, 2, 1, 2, 1, 2, 3}},
-        {"EE2 on row 1: the row plays three times, its cells read once",
-         {{1, {1, {0, 0, 0, 0xE, 0xE2}}}}, {0, 1, 1, 1, 2}},
-        {"E61 with EE1 on row 1 (loop start row 0): the delay plays first, then the loop goes back "
-         "to the delayed row itself, which delays again",
-         {{0, {0, {0, 0, 0, 0xE, 0x60}}}, {1, {0, {0, 0, 0, 0xE, 0x61}}}, {1, {1, {0, 0, 0, 0xE, 0xE1}}}},
-         {0, 1, 1, 1, 1, 2}},
-        {"D03 with EE2: all three passes, then the break", {{1, {0, {0, 0, 0, 0xD, 0x03}}}, {1, {1, {0, 0, 0, 0xE, 0xE2}}}},
-         {0, 1, 1, 1, 103, 104}},
+         {{1, 0, 0xE, 0x60}, {2, 0, 0xE, 0x62}}, {0, 1, 2, 1, 2, 1, 2, 3}},
+        {"EE2 on row 1: the row plays three times, its cells read once", {{1, 1, 0xE, 0xE2}}, {0, 1, 1, 1, 2}},
+        {"E61 with EE1 on row 1 (loop start row 0): the delay plays first, then the loop goes back to the delayed "
+         "row itself, which delays again",
+         {{0, 0, 0xE, 0x60}, {1, 0, 0xE, 0x61}, {1, 1, 0xE, 0xE1}}, {0, 1, 1, 1, 1, 2}},
+        {"D03 with EE2: all three passes, then the break",
+         {{1, 0, 0xD, 0x03}, {1, 1, 0xE, 0xE2}}, {0, 1, 1, 1, 103, 104}},
         {"E60 on row 2, E61 on row 3: the next pattern starts at row 2, where the loop began",
-         {{2, {0, {0, 0, 0, 0xE, 0x60}}}, {3, {0, {0, 0, 0, 0xE, 0x61}}}},
-         {0, 1, 2, 3, 2, 3, 4, 5, 6, 7, 102, 103}},
-        {"a break on the last order continues at the restart position",
-         {{2, {0, {0, 0, 0, 0xB, 0x01}}}}, {0, 1, 2, 100, 101, 102, 103, 100}, true},
+         {{2, 0, 0xE, 0x60}, {3, 0, 0xE, 0x61}}, {0, 1, 2, 3, 2, 3, 4, 5, 6, 7, 102, 103}},
+        {"a break on the last order (D00 on its row 3) continues at the restart position",
+         {{2, 0, 0xB, 0x01}}, {0, 1, 2, 100, 101, 102, 103, 100}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
-        xm::SongSpec song = Song({}, 1, 1, 2);
+        xm::SongSpec song = Song({}, 1, 2);
         song.patterns[0].rows = 8;
-        song.patterns.resize(2);
-        song.patterns[1].rows = 8;
+        song.patterns.resize(2, song.patterns[0]);
         if (c.break_on_last_order) song.patterns[1].At(3, 0, 2) = {0, 0, 0, 0xD, 0x00};
         song.orders = {0, 1};
         song.restart_position = 1;
-        for (const auto& [row, cell] : c.cells) song.patterns[0].At(row, cell.first, 2) = cell.second;
-        ModulePtr module = Start(song);
+        for (const Jump& j : c.cells) song.patterns[0].At(j.row, j.channel, 2) = {0, 0, 0, j.effect, j.param};
+        xm::ModulePtr module = Start(song);
         ASSERT_TRUE(module);
-        Values rows;
-        for (size_t i = 0; i < c.rows.size(); i++) {
-            module->tick_handler(module.get());
-            rows.push_back(module->order * 100 + module->row);
-        }
-        EXPECT_EQ(rows, c.rows);
+        EXPECT_EQ(Trace(*module, POSITION, c.rows.size()), c.rows);
     }
 }
 
-TEST(CompleteEffects, EnvelopesFadeOutAndAutoVibrato) {
-    // Volume envelope (0,0) (4,64) (8,32), sustain on point 1, fade-out 2048 a
-    // tick: up in steps of 16, held at 64 until the key off on row 1 (tick 6),
-    // which takes the first 2048 off at once, then down to 32 in 4 ticks.
-    xm::SongSpec song = Song({{0, {49, 1, 0, 0, 0}}, {1, {97, 0, 0, 0, 0}}}, 6);
-    xm::InstrumentSpec& instrument = song.instruments[0];
-    instrument.volume_envelope.points = {{0, 0}, {4, 64}, {8, 32}};
-    instrument.volume_envelope.sustain = 1;
-    instrument.volume_envelope.type = ENVELOPE_ON | ENVELOPE_SUSTAIN;
-    instrument.fadeout = 1024;  // doubled by the loader
-    ModulePtr module = Start(song);
-    EXPECT_EQ(Trace(*module, ENVELOPE, 12), (Values{0, 16, 32, 48, 64, 64, 64, 56, 48, 40, 32, 32}));
-    EXPECT_EQ(Channel0(*module).fade_volume, 65536 - 6 * 2048);
-
-    // A loop from point 0 to point 2 of (0,64) (4,32) (8,64): back to 64 at tick 8.
-    instrument.volume_envelope.points = {{0, 64}, {4, 32}, {8, 64}};
-    instrument.volume_envelope.loop_end = 2;
-    instrument.volume_envelope.type = ENVELOPE_ON | ENVELOPE_LOOP;
-    module = Start(song);
-    EXPECT_EQ(Trace(*module, ENVELOPE, 10), (Values{64, 56, 48, 40, 32, 40, 48, 56, 64, 56}));
-
+TEST(CompleteEffects, EnvelopePositionAndAutoVibrato) {
     // L03 on row 1 moves the envelope (0,64) (6,16) (12,64) to its tick 3 (40) at once.
-    instrument.volume_envelope.points = {{0, 64}, {6, 16}, {12, 64}};
-    instrument.volume_envelope.type = ENVELOPE_ON;
-    song.patterns[0].At(1, 0, 1) = {0, 0, 0, 0x15, 0x03};
-    module = Start(song);
+    xm::SongSpec song = Song({{0, {49, 1}}, E(1, 0x15, 0x03)}, 6);
+    xm::InstrumentSpec& instrument = song.instruments[0];
+    instrument.volume_envelope = {{{0, 64}, {6, 16}, {12, 64}}, 0xFF, 0, 0, 0, ENVELOPE_ON};
+    xm::ModulePtr module = Start(song);
     EXPECT_EQ(Trace(*module, ENVELOPE, 12), (Values{64, 56, 48, 40, 32, 24, 40, 32, 24, 16, 24, 32}));
-    song.patterns[0].At(1, 0, 1) = {97, 0, 0, 0, 0};
 
-    // Auto-vibrato sine (first quarter downwards), depth 8, rate 64, sweep 2:
-    // the amplitude grows by 8 x 256 / 2 a tick up to 8 x 256; the offset is
-    // sine (-64..64) x amplitude / 2^14. A key off during the sweep leaves the
+    // Auto-vibrato sine (first quarter downwards), depth 8, rate 64, sweep 2: the amplitude grows by 8 x 256 / 2 a
+    // tick up to 8 x 256; the offset is sine (-64..64) x amplitude / 2^14. A key off during the sweep leaves the
     // sweep step alone as the amplitude.
     instrument.volume_envelope = {};
-    instrument.vibrato_depth = 8;
-    instrument.vibrato_rate = 64;
-    instrument.vibrato_sweep = 2;
+    instrument.vibrato_depth = 8, instrument.vibrato_rate = 64, instrument.vibrato_sweep = 2;
     song.speed = 1;
-    xm::SongSpec held = song;
-    held.patterns[0].At(1, 0, 1) = {};
-    module = Start(held);
+    song.patterns[0].At(1, 0, 1) = {};
+    module = Start(song);
     EXPECT_EQ(Trace(*module, AUTO_VIBRATO, 5), (Values{-4, 0, 8, 0, -8}));
-    module = Start(song);  // key off on row 1
+    song.patterns[0].At(1, 0, 1) = {97};
+    module = Start(song);
     EXPECT_EQ(Trace(*module, AUTO_VIBRATO, 3), (Values{-4, 0, 4}));
 }
 
-TEST(CompleteEffects, VoicesStartAtOffsetsPanFromTheLeftAndCopiesNeedNoVoices) {
-    // 9xx starts 256 x xx frames in (the memory serves 900); past the end of
-    // the sample the note plays nothing, and a looping sample ends at its loop's end.
+TEST(CompleteEffects, VoicesStartAtOffsetsAndCopiesNeedNoVoices) {
+    // 9xx starts 256 x xx frames in (the memory serves 900); past the end of the sample the note plays nothing, and a
+    // looping sample ends at its loop's end.
     xm::SongSpec song = Song({{0, {49, 1, 0, 0x9, 0x08}}, {1, {49, 1, 0, 0x9, 0x00}}, {2, {49, 1, 0, 0x9, 0x20}}}, 1);
     xm::SampleSpec& sample = song.instruments[0].samples[0];
     sample.pcm.assign(4096, 50);
     sample.loop_type = xm::NO_LOOP;
-    ModulePtr module = Start(song);
+    xm::ModulePtr module = Start(song);
     EXPECT_EQ(Trace(*module, VOICE_START, 3), (Values{2048, 2048, -1}));
     sample.loop_type = xm::FORWARD_LOOP;
     sample.loop_length = 2049;  // loop end 2049: 2048 still starts
@@ -259,24 +190,11 @@ TEST(CompleteEffects, VoicesStartAtOffsetsPanFromTheLeftAndCopiesNeedNoVoices) {
     module = Start(song);
     EXPECT_EQ(Trace(*module, VOICE_START, 1), (Values{-1}));
 
-    // Panning 0 is the left; full volume, envelope, fade and global volume give
-    // 127.5 on the exact mode's scale, rounded to 128.
-    for (const auto& [pan, left, right] : {std::tuple{0, 128, 0}, std::tuple{255, 0, 128}}) {
-        module = Start(Song({{0, {49, 1, 0, 0x8, uint8_t(pan)}}}, 1));
-        module->tick_handler(module.get());
-        const Voice& voice = *module->complete_channels[0].voice;
-        EXPECT_EQ(voice.left_gain, left);
-        EXPECT_EQ(voice.right_gain, right);
-        // C-4 at 8363 Hz: 8363 / 44100 x 2^32.
-        EXPECT_EQ(voice.step_integer, 0u);
-        EXPECT_EQ(voice.step_fraction, 814485521u);
-    }
-
-    // A copy of the record with tables of its own and no voices runs the same
-    // rows as the playing song and leaves its voices as they would be alone.
+    // A copy of the record with tables of its own and no voices runs the same rows as the playing song and leaves its
+    // voices as they would be alone.
     song = Song({{0, {49, 1, 0, 0xE, 0x60}}, {2, {49, 1, 0, 0xE, 0x61}}, {3, {0, 0, 0, 0xD, 0x00}}}, 2);
     module = Start(song);
-    for (int tick = 0; tick < 24; tick++) module->tick_handler(module.get());
+    Trace(*module, POSITION, 24);
     std::vector<Voice> alone(VoicePool, VoicePool + MIXED_VOICE_COUNT);
     module = Start(song);
     Module copy = *module;

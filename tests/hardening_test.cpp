@@ -1,7 +1,5 @@
-// Hostile and broken songs played end to end: the fuzzers' seed songs (each
-// leaning on a point the format leaves open) whole and cut anywhere, and the
-// fuzzers' findings on memory (a kilobyte of file must not buy more than the
-// loader's cap, and a module gives back all it held).
+// Hostile and broken songs played end to end: the fuzzers' seed songs (each leaning on a point the format leaves
+// open) whole and cut anywhere; a kilobyte of file buys no more than the loader's cap; a module gives back all it held.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <stdlib.h>
@@ -24,11 +22,9 @@ namespace {
 
 bool In(int64_t value, int64_t low, int64_t high) { return value >= low && value <= high; }
 
-// Renders `blocks` blocks offline and checks after each: a whole block came
-// back; song time runs forward, never ahead of the frames; the tick has frames;
-// order and row lie in the song; channel and voice values lie in their ranges,
-// voices inside their samples and moving. The first fault ("" when none), and
-// how many distinct (order, row) pairs the blocks ended on.
+// Renders blocks offline, checking after each: a whole block; song time forward, never ahead of the frames; ticks with
+// frames; order and row in the song; channel and voice values in range, voices inside their samples and moving.
+// Gives the first fault ("" when none) and how many distinct (order, row) pairs the blocks ended on.
 std::pair<std::string, size_t> Play(Module* module, int blocks) {
     if (!StartRendering(module)) return {"not started", 0};
     std::vector<int16_t> out(884 * 2);
@@ -73,34 +69,8 @@ std::pair<std::string, size_t> Play(Module* module, int blocks) {
     return {fault, seen.size()};
 }
 
-// Loads `bytes` cut at every multiple of `stride` and whole, and plays what
-// loads: missing bytes read as zeros, which refuse nothing after the header.
-void CutAndPlay(const std::vector<uint8_t>& bytes, size_t stride, int blocks) {
-    for (size_t length = 0; length < bytes.size() + stride; length += stride) {
-        SCOPED_TRACE("cut at " + std::to_string(length));
-        Module* module = xm::Load(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(std::min(length, bytes.size()))));
-        const std::string reason = GetLoadError();
-        EXPECT_EQ(xm::OpenMemoryStreams(), 0) << "the file must be closed";
-        if (!module) {
-            EXPECT_TRUE(length < 70 && (reason == "not an XM module" ||
-                                        reason == "file is cut short at byte " + std::to_string(length) + " (header incomplete)"))
-                << reason;
-            continue;
-        }
-        const size_t cut = std::min(length, bytes.size());
-        const std::string warning = GetLoadWarning();  // when the loader missed a byte it needed
-        EXPECT_TRUE(warning.empty() || warning == "file ends at byte " + std::to_string(cut) + "; the rest plays as silence") << warning;
-        EXPECT_EQ(xm::ModuleFaults(module), "");
-        EXPECT_EQ(Play(module, blocks).first, "");
-        FreeModule(module);
-        if (testing::Test::HasFailure()) return;
-    }
-}
-
-// Heap bytes held: from the AddressSanitizer runtime when it is linked in (its
-// allocator bypasses mallinfo2), else from the C library, which counts freed
-// small blocks kept in its caches too unless GLIBC_TUNABLES turns them off (as
-// CTest does for this program).
+// Heap bytes held: from AddressSanitizer's runtime when linked in (its allocator bypasses mallinfo2), else from the C
+// library, which also counts freed blocks in its caches unless GLIBC_TUNABLES turns them off (as CTest does here).
 extern "C" size_t __sanitizer_get_current_allocated_bytes(void) __attribute__((weak));
 size_t HeldBytes() {
     if (__sanitizer_get_current_allocated_bytes) return __sanitizer_get_current_allocated_bytes();
@@ -125,24 +95,32 @@ TEST(Hardening, SeedSongsPlayInRangeGiveBackAllTheyHeldAndLoadCutAnywhere) {
         EXPECT_TRUE(!held_bytes_exact || HeldBytes() == before) << "not all given back";
         EXPECT_EQ(faults + played.first, "");
         EXPECT_GT(played.second, 1u);  // the song moves on
-        CutAndPlay(bytes, bytes.size() / 256 | 1, 8);  // odd strides reach every place within cells and fields
+        // Cut at every multiple of an odd stride (reaching every place within cells and fields) and whole, and played
+        // where it loads: missing bytes read as zeros, which refuse nothing after the header.
+        const size_t stride = bytes.size() / 256 | 1;
+        for (size_t length = 0; length < bytes.size() + stride && !HasFailure(); length += stride) {
+            const size_t cut = std::min(length, bytes.size());
+            SCOPED_TRACE("cut at " + std::to_string(cut));
+            Module* piece = xm::Load(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(cut)));
+            const std::string reason = GetLoadError(), warning = GetLoadWarning(), at = std::to_string(cut);
+            EXPECT_EQ(xm::OpenMemoryStreams(), 0) << "the file must be closed";
+            if (!piece) {
+                EXPECT_TRUE(cut < 70 && (reason == "not an XM module" ||
+                                         reason == "file is cut short at byte " + at + " (header incomplete)"))
+                    << reason;
+                continue;
+            }  // the warning when the loader missed a byte it needed
+            EXPECT_TRUE(warning.empty() || warning == "file ends at byte " + at + "; the rest plays as silence") << warning;
+            EXPECT_EQ(xm::ModuleFaults(piece), "");
+            EXPECT_EQ(Play(piece, 8).first, "");
+            FreeModule(piece);
+        }
     }
 }
 
 // ---- Hostile sizes: files of under a kilobyte that declare all they can ----
 
 constexpr size_t CAP = (size_t(256) << 20) + (size_t(16) << 10);  // and the module record, file handle and the like
-
-// Loads the song's bytes (under a kilobyte); `held` gets what the module holds.
-Module* LoadSmall(const xm::SongSpec& song, size_t& held) {
-    const std::vector<uint8_t> bytes = xm::Build(song);
-    EXPECT_LT(bytes.size(), 1024u);
-    xm::InstallMemoryFile(bytes);
-    const size_t before = HeldBytes();
-    Module* module = LoadModule("hostile.xm", nullptr);
-    held = HeldBytes() - before;
-    return module;
-}
 
 size_t ResidentBytes() {
     std::ifstream statm("/proc/self/statm");
@@ -152,35 +130,31 @@ size_t ResidentBytes() {
 }
 
 TEST(Hardening, KilobyteFilesDeclaringHugeSamplesLoadBoundedAndPlay) {
-    // The fuzzer's slowest loads: tens of millions of frames declared. The
-    // missing bytes read as zero deltas, so the last value carries on to the
-    // end; when it is 0, the storage past the file is never touched.
-    const struct {
-        bool sixteen_bit;
-        uint8_t loop_type;
-        uint32_t declared_bytes;
-        std::vector<int16_t> pcm;  // what the file holds
-        int16_t tail;              // every frame past the file
-    } cases[] = {
+    // The fuzzer's slowest loads: tens of millions of frames declared. The missing bytes read as zero deltas, so the
+    // last value carries on to the end; when it is 0, the storage past the file is never touched.
+    const struct { bool sixteen_bit; uint8_t loop_type; uint32_t declared; std::vector<int16_t> pcm; int16_t tail; }
+        cases[] = {  // pcm: what the file holds; tail: every frame past it
         {false, xm::NO_LOOP, 64u << 20, {5, -7, 0}, 0},
         {false, xm::FORWARD_LOOP, 125862016, {10, 20, 30}, 30 * 256},
         {true, xm::NO_LOOP, 250u << 20, {10, 20, 30}, 30},
         {true, xm::PINGPONG_LOOP, 250u << 20, {1000, 0}, 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.declared_bytes) + " bytes, loop type " + std::to_string(c.loop_type));
+        SCOPED_TRACE(std::to_string(c.declared) + " bytes, loop type " + std::to_string(c.loop_type));
         xm::SongSpec song = xm::SimpleSong(1, 1);
         xm::SampleSpec& s = song.instruments[0].samples[0];
         s.sixteen_bit = c.sixteen_bit, s.pcm = c.pcm, s.loop_type = c.loop_type;
-        s.raw_sizes = true, s.raw_length = s.raw_loop_length = c.declared_bytes;
-        const size_t resident_before = ResidentBytes();
-        size_t held = 0;
-        Module* module = LoadSmall(song, held);
+        s.raw_sizes = true, s.raw_length = s.raw_loop_length = c.declared;
+        const std::vector<uint8_t> bytes = xm::Build(song);
+        EXPECT_LT(bytes.size(), 1024u);
+        xm::InstallMemoryFile(bytes);
+        const size_t resident_before = ResidentBytes(), held_before = HeldBytes();
+        Module* module = LoadModule("hostile.xm", nullptr);
         ASSERT_TRUE(module) << GetLoadError();
-        EXPECT_LE(held, CAP);
+        EXPECT_LE(HeldBytes() - held_before, CAP);
         EXPECT_TRUE(c.tail != 0 || ResidentBytes() - resident_before < size_t(64) << 20);
         const Sample& loaded = *module->instruments[0].samples[0];
-        const uint32_t frames = c.declared_bytes / (c.sixteen_bit ? 2 : 1);
+        const uint32_t frames = c.declared / (c.sixteen_bit ? 2 : 1);
         EXPECT_EQ(loaded.length, frames);
         EXPECT_EQ(loaded.data[c.pcm.size() - 1], c.pcm.back() * (c.sixteen_bit ? 1 : 256));
         for (uint32_t k : {uint32_t(c.pcm.size()), 1000000u, frames / 2, frames - 1}) EXPECT_EQ(loaded.data[k], c.tail) << k;

@@ -1,13 +1,7 @@
-// Output pinned to the bit while the engine is made faster: the first 30
-// seconds of the program's song (linked in, loaded through the resource
-// callbacks as the player loads it) and of every corpus song, rendered
-// offline in exact and in complete mode, must give the 16-bit samples and
-// position records (order, row, time per block) recorded in
-// perf_render_hashes.txt and complete_render_hashes.txt. Songs are looked up
-// by file size and content digest; a song not in its table prints its line.
-// Each song also keeps the loader's promises, and a seek to two frames of it
-// gives exactly what the rendering from the start gave there.
-#include <dirent.h>
+// Output pinned to the bit: the first 30 s of the program's song (linked in, loaded as the player loads it) and of
+// every corpus song, offline in exact and complete mode, give the 16-bit samples and position records (order, row,
+// time per block) in perf_render_hashes.txt and complete_render_hashes.txt (keyed by file size and digest; a song not
+// in its table prints its line). Each also keeps the loader's promises, plays the same live and seeks exactly.
 #include <gtest/gtest.h>
 #include <inttypes.h>
 #include <stdio.h>
@@ -15,7 +9,11 @@
 #include <string.h>
 #include <strings.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +28,7 @@ namespace {
 
 constexpr int BLOCK = 884, BLOCKS = (30 * 44100 + BLOCK - 1) / BLOCK;  // 30 s, whole blocks
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the digests are of the samples' little-endian bytes");
 struct Digest {  // 64-bit FNV-1a, as hex
     uint64_t value = 14695981039346656037ull;
     void Add(const void* bytes, size_t count) {
@@ -43,31 +42,21 @@ struct Digest {  // 64-bit FNV-1a, as hex
 };
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    for (int c; file && (c = fgetc(file)) != EOF;) bytes.push_back(uint8_t(c));
-    if (file) fclose(file);
-    return bytes;
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-// Digests of the 16-bit values (LE bytes) and of order u8, row u8, time u32 LE
-// per block, checked against the table; then the seeks.
+// Digests of the 16-bit values (LE bytes) and of order u8, row u8, time u32 LE per block against the table; seeks.
 void CheckSongs(const char* table_path, int32_t mode, std::map<std::string, std::vector<uint8_t>> songs) {
     std::map<std::string, std::string> table;  // "size digest" -> render digests
-    FILE* file = fopen(table_path, "r");
+    std::ifstream file(table_path);
     ASSERT_TRUE(file) << table_path;
-    char line[512], name[256], digest[32], pcm[32], positions[32];
-    unsigned long long size;
-    while (fgets(line, sizeof line, file))
-        if (line[0] != '#' && sscanf(line, "%255s %llu %31s %31s %31s", name, &size, digest, pcm, positions) == 5)
-            table[std::to_string(size) + " " + digest] = std::string(pcm) + " " + positions;
-    fclose(file);
-    if (const char* corpus = getenv("VINTO_CORPUS"); DIR* d = corpus && *corpus ? opendir(corpus) : nullptr) {
-        while (dirent* e = readdir(d))
-            if (strlen(e->d_name) > 3 && strcasecmp(e->d_name + strlen(e->d_name) - 3, ".xm") == 0)
-                songs[e->d_name] = ReadFile(std::string(corpus) + "/" + e->d_name);
-        closedir(d);
-    }
+    for (std::string line, name, size, digest, pcm, positions; std::getline(file, line);)
+        if (line[0] != '#' && std::istringstream(line) >> name >> size >> digest >> pcm >> positions)
+            table[size + " " + digest] = pcm + " " + positions;
+    if (const char* corpus = getenv("VINTO_CORPUS"); corpus && *corpus)
+        for (const auto& e : std::filesystem::directory_iterator(corpus))
+            if (strcasecmp(e.path().extension().c_str(), ".xm") == 0) songs[e.path().filename()] = ReadFile(e.path());
     size_t checked = 0, index = 0;
     for (const auto& [song_name, bytes] : songs) {
         SCOPED_TRACE(song_name);
@@ -84,21 +73,17 @@ void CheckSongs(const char* table_path, int32_t mode, std::map<std::string, std:
         std::vector<int16_t> frames(size_t(BLOCKS) * BLOCK * 2);
         std::vector<SyncEntry> sync(BLOCKS);
         for (int b = 0; b < BLOCKS; b++) {
-            int16_t* block = &frames[size_t(b) * BLOCK * 2];
-            ASSERT_EQ(RenderNextBlock(block, BLOCK), BLOCK);
-            for (int k = 0; k < BLOCK * 2; k++) {
-                const uint8_t le[2] = {uint8_t(uint16_t(block[k])), uint8_t(uint16_t(block[k]) >> 8)};
-                pcm_digest.Add(le, 2);
-            }
+            ASSERT_EQ(RenderNextBlock(&frames[size_t(b) * BLOCK * 2], BLOCK), BLOCK);
             const uint32_t t = GetPlayTime(module);
             const uint8_t record[6] = {uint8_t(GetPlayOrder(module)), uint8_t(GetPlayRow(module)), uint8_t(t),
                                        uint8_t(t >> 8), uint8_t(t >> 16), uint8_t(t >> 24)};
             position_digest.Add(record, sizeof record);
             sync[size_t(b)] = {record[0], record[1], t};
         }
-        // The live path gives the same blocks: the prefill, then the output thread's rewrite of each block
-        // the device left, past the ring's end into its second round (the conversion leaving the float
-        // stretch cleared for the next block).
+        pcm_digest.Add(frames.data(), frames.size() * 2);
+        // The live path gives the same blocks: the prefill, then the output thread's rewrite of each block the device
+        // left, past the ring's end into its second round (the conversion leaving the float stretch cleared for the
+        // next block).
         ASSERT_TRUE(StopPlayback(module) && ResetPlayback(module) && AllocateRenderBuffers() && PrefillRing());
         for (int i = 0; i < 260; i++) {
             const int32_t b = i < 100 ? i : output.next_block;

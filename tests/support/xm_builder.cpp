@@ -26,9 +26,8 @@ struct Out {
 };
 
 void PutPattern(Out& o, const PatternSpec& p, const SongSpec& song) {
-    const int channels = song.channels;
     std::vector<Cell> cells = p.cells;
-    cells.resize(size_t(p.rows) * size_t(channels));
+    cells.resize(size_t(p.rows) * size_t(song.channels));
     Out data{p.raw_cells};
     const bool packed = p.packing == Packing::Packed;
     for (size_t k = 0; p.raw_cells.empty() && p.packing != Packing::NoData && k < cells.size(); k++) {
@@ -128,14 +127,11 @@ std::vector<uint8_t> Build(const SongSpec& song) {
 SongSpec SimpleSong(int channels, int rows) {
     SongSpec song;
     song.channels = channels;
-    song.patterns.resize(1);
-    song.patterns[0].rows = rows;
+    song.patterns.resize(1), song.patterns[0].rows = rows;
     SampleSpec square;
-    for (int i = 0; i < 32; i++) square.pcm.push_back(i < 16 ? 100 : -100);
-    square.loop_type = FORWARD_LOOP;
-    square.loop_length = 32;
-    song.instruments.resize(1);
-    song.instruments[0].samples = {square};
+    square.pcm.assign(16, 100), square.pcm.resize(32, -100);
+    square.loop_type = FORWARD_LOOP, square.loop_length = 32;
+    song.instruments.resize(1), song.instruments[0].samples = {square};
     return song;
 }
 
@@ -144,12 +140,12 @@ void InstallMemoryFile(const std::vector<uint8_t>& bytes) {
     SetFileIo(MemoryOpen, MemoryClose, ResourceFileRead, ResourceFileSeek, ResourceFileTell);
 }
 
-Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader) {
+Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader, int32_t mode) {
     InstallMemoryFile(bytes);
-    return LoadModule("memory.xm", loader);
+    return LoadModuleInMode("memory.xm", loader, mode);
 }
 
-Module* Load(const SongSpec& song, SampleLoader loader) { return Load(Build(song), loader); }
+Module* Load(const SongSpec& song, SampleLoader loader, int32_t mode) { return Load(Build(song), loader, mode); }
 
 int OpenMemoryStreams() { return open_streams; }
 

@@ -1,9 +1,9 @@
-// Test support: XM files built in memory from a few lines of description, and
-// served to the loader through memory file callbacks.
+// Test support: XM files built in memory from a few lines of description, served through memory file callbacks.
 #pragma once
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,8 +23,7 @@ struct PatternSpec {
     Packing packing = Packing::Packed;
     std::vector<Cell> cells;         // rows x channels, row-major; padded with empty cells
     std::vector<uint8_t> raw_cells;  // when not empty: the cell data written exactly, instead of cells
-    // Cell of (row, channel); grows the cell list as needed.
-    Cell& At(int row, int channel, int channels);
+    Cell& At(int row, int channel, int channels);  // the cell list grows as needed
 };
 
 enum LoopType : uint8_t { NO_LOOP = 0, FORWARD_LOOP = 1, PINGPONG_LOOP = 2 };
@@ -34,10 +33,8 @@ struct SampleSpec {
     bool sixteen_bit = false;
     uint8_t loop_type = NO_LOOP;             // type byte bits 0-1 (3 also allowed)
     uint32_t loop_start = 0, loop_length = 0;  // frames
-    uint8_t volume = 64;
-    int8_t finetune = 0;
-    uint8_t pan = 128;
-    int8_t relative_note = 0;
+    uint8_t volume = 64, pan = 128;
+    int8_t finetune = 0, relative_note = 0;
     bool raw_sizes = false;  // header sizes in bytes as written, when a test needs them to disagree with pcm:
     uint32_t raw_length = 0, raw_loop_start = 0, raw_loop_length = 0;
 };
@@ -64,8 +61,8 @@ struct SongSpec {
     int song_length = -1;  // -1: orders.size()
     uint16_t restart_position = 0, flags = 1, speed = 6, bpm = 125;  // flags 1: linear frequencies
     uint32_t header_size = 276;
-    // The layout: 0x0102 and 0x0103 put instruments before patterns, 0x0102 stores rows less one in a byte;
-    // header sizes as declared (pattern headers padded with zeros, sample headers with 0xEE).
+    // The layout: 0x0102 and 0x0103 put instruments before patterns, 0x0102 stores rows less one in a byte; header
+    // sizes as declared (pattern headers padded with zeros, sample headers with 0xEE).
     uint16_t version = 0x0104;
     uint32_t pattern_header = 9, sample_header = 40;
     std::vector<PatternSpec> patterns;
@@ -74,25 +71,24 @@ struct SongSpec {
     int declared_instruments = -1;  // -1: instruments.size()
 };
 
-// The bytes of an XM file.
-std::vector<uint8_t> Build(const SongSpec& song);
+std::vector<uint8_t> Build(const SongSpec& song);  // the bytes of an XM file
 
-// One instrument with one looping 8-bit square wave of 32 frames: the usual
-// starting point for replay tests.
+// One instrument with one looping 8-bit square wave of 32 frames: the usual starting point for replay tests.
 SongSpec SimpleSong(int channels = 4, int rows = 64);
 
-// Installs memory file callbacks serving `bytes` (a private copy) under any name.
-void InstallMemoryFile(const std::vector<uint8_t>& bytes);
+void InstallMemoryFile(const std::vector<uint8_t>& bytes);  // file callbacks serving a copy under any name
 
-// Installs the bytes and loads them; null when the loader refuses.
-Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader = nullptr);
-Module* Load(const SongSpec& song, SampleLoader loader = nullptr);
+// Installs the bytes and loads them; null when the loader refuses. Loaded: owned.
+Module* Load(const std::vector<uint8_t>& bytes, SampleLoader loader = nullptr, int32_t mode = VINTO_MODE_EXACT);
+Module* Load(const SongSpec& song, SampleLoader loader = nullptr, int32_t mode = VINTO_MODE_EXACT);
+using ModulePtr = std::unique_ptr<Module, decltype(&FreeModule)>;
+inline ModulePtr Loaded(const SongSpec& song, int32_t mode = VINTO_MODE_EXACT, SampleLoader loader = nullptr) {
+    return {Load(song, loader, mode), FreeModule};
+}
 int OpenMemoryStreams();  // memory streams open (the loader must close its file)
 
-// The loader's promises a loaded module breaks (null slots, guard entries,
-// loops outside samples, counts out of range, ...): a line each, "" when none.
-// Reads every cell and stored sample entry, so the sanitizers also catch
-// storage that is too short.
+// The loader's promises a module breaks (null slots, guard entries, loops outside samples, counts out of range, ...):
+// a line each, "" when none. Reads every cell and sample entry, so the sanitizers catch storage that is too short.
 std::string ModuleFaults(const Module* module);
 
 }  // namespace xm

@@ -69,20 +69,14 @@ try {
         new AudioWorkletNode(context, 'vinto', { outputChannelCount: [2],
           processorOptions: { wasm, song, mode: '${mode}', frame: ${start * 44100}, play: true } }).connect(context.destination);
         const [left, right] = ((r) => [r.getChannelData(0), r.getChannelData(1)])(await context.startRendering());
-        const pcm = new Int16Array(${frames} * 2);
-        let inexact = 0, text = '';
-        for (let i = 0; i < ${frames}; i++) {
-          pcm[2 * i] = left[i] * 32768, pcm[2 * i + 1] = right[i] * 32768;
-          if (pcm[2 * i] !== left[i] * 32768 || pcm[2 * i + 1] !== right[i] * 32768) inexact++;
-        }
-        const bytes = new Uint8Array(pcm.buffer);
-        for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
-        return { pcm: btoa(text), inexact };
+        const float = (i) => [left, right][i & 1][i >> 1] * 32768;
+        const pcm = Int16Array.from({ length: 2 * ${frames} }, (_, i) => float(i));
+        return { pcm: [...pcm], inexact: pcm.filter((value, i) => value !== float(i)).length };
       })()`);
       assert.equal(got.inexact, 0, 'floats that are no 16-bit value / 32768');
       const native = execFileSync(nativeRender, ['--mode', mode, '--start', `${start}`, '--frames', `${frames}`, song, '-'],
         { maxBuffer: 1 << 26, stdio: ['ignore', 'pipe', 'ignore'] }).subarray(0, frames * 4);
-      const worklet = Buffer.from(got.pcm, 'base64');
+      const worklet = Buffer.from(Int16Array.from(got.pcm).buffer);
       const first = native.findIndex((byte, i) => byte !== worklet[i]);
       assert.equal(first, -1, `${mode}: 16-bit frames differ from frame ${first >> 2} on`);
       console.log(`worklet: ${frames} frames in ${mode} mode from ${start} s equal to the native render`);

@@ -47,13 +47,9 @@ fs.rmSync(path.dirname(csv), { recursive: true });
 const song = path.join(web, 'vinto.xm');
 const cases = [
   [song, 'once.wav'],  // ends inside a block: the cut at the end of a pass
-  ['--seconds', '1.5', '--sync', 'positions.csv', song, 'out.raw'],
-  ['--frames', '1000', song, '-'],
-  ['--mode', 'exact', '--frames', '1000', song, '-'],
-  ['--frames', '5', '--seconds', '1', song, 'x.raw'],
-  ['--frames', '10', 'missing.xm', 'x.raw'],
-  ['--frames', '10', web, 'x.raw'],
-  ['--frames', '10', song, 'no/such/dir.wav'],
+  ['--seconds', '1.5', '--sync', 'positions.csv', song, 'out.raw'], ['--frames', '1000', song, '-'],
+  ['--mode', 'exact', '--frames', '1000', song, '-'], ['--frames', '5', '--seconds', '1', song, 'x.raw'],
+  ['--frames', '10', 'missing.xm', 'x.raw'], ['--frames', '10', web, 'x.raw'], ['--frames', '10', song, 'no/such/dir.wav'],
   // The controls through the wasm, each the engine's call: a seek, passes, mutes, volume.
   ['--loops', '2', '--start', '0:40.25', '--mute', '1,3-4', '--volume', '0.6', song, 'link.raw'],
   ['--mode', 'exact', '--start-order', '3:16', song, 'pipe.wav'],  // counted first: the header comes first

@@ -7,7 +7,8 @@ using xm::Cell;
 using xm::SongSpec;
 
 xm::SampleSpec Wave(int frames, bool sixteen_bit, uint8_t loop_type, uint32_t loop_start, uint32_t loop_length) {
-    xm::SampleSpec s{{}, sixteen_bit, loop_type, loop_start, loop_length};
+    xm::SampleSpec s;
+    s.sixteen_bit = sixteen_bit, s.loop_type = loop_type, s.loop_start = loop_start, s.loop_length = loop_length;
     for (int i = 0; i < frames; i++) s.pcm.push_back(int16_t(((i * 37) % 200 - 100) * (sixteen_bit ? 250 : 1)));
     return s;
 }
@@ -22,7 +23,8 @@ Cell& At(SongSpec& s, int row, int channel) { return s.patterns[0].At(row, chann
 
 // A second instrument of these samples, the keymap cycling through them.
 void AddInstrument(SongSpec& s, std::vector<xm::SampleSpec> samples) {
-    xm::InstrumentSpec in{samples};
+    xm::InstrumentSpec in;
+    in.samples = samples;
     for (int k = 0; k < 96; k++) in.keymap[k] = uint8_t(k % samples.size());
     s.instruments.push_back(in);
 }

@@ -20,10 +20,9 @@ const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vinto-chromium-'));
 const chromium = spawn(process.env.VINTO_CHROMIUM || '/usr/bin/chromium', ['--headless', '--no-sandbox', '--disable-gpu',
   '--no-first-run', '--disable-background-networking', '--disable-component-update', '--remote-debugging-pipe',
   `--user-data-dir=${profile}`, '--window-size=800,600', 'about:blank'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
-const timer = setTimeout(() => { console.error('timed out'); finish(1); }, 60000);
+setTimeout(() => { console.error('timed out'); finish(1); }, 60000).unref();
 // Chromium closes its helper processes before its own exit; the profile goes then.
 function finish(status) {
-  clearTimeout(timer);
   process.exitCode = status;
   server.close();
   chromium.once('exit', () => fs.rmSync(profile, { recursive: true, force: true, maxRetries: 20 }));
@@ -31,8 +30,7 @@ function finish(status) {
   setTimeout(() => chromium.kill(), 5000).unref();
 }
 // DevTools messages: JSON, each ended by a NUL byte.
-let next = 1, received = '';
-const waiting = new Map();
+let next = 1, received = '', waiting = new Map();
 chromium.stdio[4].on('data', (chunk) => {
   const parts = (received + chunk).split('\0');
   received = parts.pop();
@@ -109,10 +107,8 @@ try {
     await waitFor((p) => !p.muted[2]);
     const before = await state();
     await run(`(($) => { $.value = 'exact'; $.onchange(); })(document.getElementById('mode'))`);
-    await waitFor((p) => /exact mode/.test(p.status));
-    await sleep(200);  // the reports of the song loaded anew
-    const switched = await state();
-    assert.ok(Number(switched.frame) >= Number(before.frame), 'the mode switch went on from where it was');
+    await waitFor((p) => /exact mode/.test(p.status)).then(() => sleep(200));  // the reports of the song loaded anew
+    assert.ok(Number((await state()).frame) >= Number(before.frame), 'the mode switch went on from where it was');
     await click('#play');
     await sleep(300);
     const paused = await state();

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The Windows build under Wine on a virtual display, in a fresh Wine prefix: its dialog, its sound (through an
-ALSA file output) against vinto-render's, the pitch probe against the native one. A line per check; exit 1 if any failed.
+ALSA file output) against vinto-render's, the pitch probe against the native one. Exit status 1 if any check failed.
 usage: wine_player.py dialog|capture|pitch --out DIR [--exe --send --unplayable --render --song --native-probe --windows-probe]"""
 import argparse, os, pathlib, shutil, subprocess, sys, tempfile, time
 
@@ -47,8 +47,7 @@ def audio(driver):  # "": no sound device
     subprocess.run([server, "-w"], env=env, timeout=120)
 
 
-def start(exe):
-    """(process, window id or None) of exe, its dialog painted."""
+def start(exe):  # (process, window id or None) of exe, its dialog painted
     process = subprocess.Popen([wine, exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(300):
         found = xdotool("search", "--onlyvisible", "--classname", os.path.basename(exe)).split()
@@ -59,8 +58,7 @@ def start(exe):
     return process, None
 
 
-def ends(process, action, what):
-    """Runs action; checks that the process then ends with exit code 0 within 2 s."""
+def ends(process, action, what):  # after action the process ends with exit code 0 within 2 s
     started = time.monotonic()
     action()
     while process.poll() is None and time.monotonic() - started < 10:

@@ -20,8 +20,7 @@ def check(ok, message):
         sys.exit(print("FAIL: " + message) or 1)
 
 
-class Player:
-    """vinto-play in a pseudo-terminal of its own (so Ctrl-C reaches it)."""
+class Player:  # vinto-play in a pseudo-terminal of its own (so Ctrl-C reaches it)
 
     def __init__(self, files):
         self.master, slave = pty.openpty()
@@ -39,8 +38,7 @@ class Player:
             except OSError:
                 return
 
-    def display(self):
-        """The last display drawn: (file number, files, volume, seconds heard, order), or None."""
+    def display(self):  # the last display drawn: (file number, files, volume, seconds heard, order), or None
         found = DISPLAY.findall(self.output)
         return tuple(int(x) for x in found[-1]) if found else None
 

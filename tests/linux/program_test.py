@@ -13,8 +13,7 @@ def check(condition, message):
         sys.exit(print(f"FAILED: {message}") or 1)
 
 
-def start(path, env, **streams):
-    """The program without display, real audio device or accessibility bus, but what env adds."""
+def start(path, env, **streams):  # without display, real audio device or accessibility bus, but what env adds
     base = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     return subprocess.Popen([path], env=dict(base, SDL_AUDIODRIVER="dummy", NO_AT_BRIDGE="1") | env,
                             stderr=subprocess.PIPE, **streams)
@@ -53,8 +52,7 @@ if case == "x11":
             for _ in range(50):
                 check(process.poll() is None, f"the program ended at once with code {process.returncode}")
                 time.sleep(0.1)
-                window = (x("search", "--onlyvisible", "--pid", process.pid).split() or [""])[0]
-                if window:
+                if window := (x("search", "--onlyvisible", "--pid", process.pid).split() or [""])[0]:
                     break
             check(window, "no window appeared within five seconds")
             values = dict(line.split("=") for line in x("getwindowgeometry", "--shell", window).split())

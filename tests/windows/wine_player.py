@@ -30,8 +30,7 @@ os.makedirs(os.path.join(root, "home"))
 with open(os.path.join(root, "home", ".asoundrc"), "w") as f:
     f.write('pcm.!default { type file slave.pcm "null" file "%s" format "raw" }\n' % sound)
 wine = os.environ.get("VINTO_WINE") or shutil.which("wine64") or "/usr/lib/wine/wine64"
-server = os.path.join(os.path.dirname(wine), "wineserver")
-server = server if os.access(server, os.X_OK) else "wineserver"
+server = shutil.which("wineserver", path=os.path.dirname(wine)) or "wineserver"
 env = dict(os.environ, DISPLAY=":" + os.fdopen(read_fd).readline().strip(), HOME=os.path.join(root, "home"), WINEDEBUG="-all",
            WINEPREFIX=os.path.join(root, "prefix"), WINEDLLOVERRIDES="mscoree,mshtml=", XDG_RUNTIME_DIR=root)
 env.pop("PULSE_SERVER", None)
@@ -92,10 +91,7 @@ try:
             post(0x111, command)  # WM_COMMAND
         time.sleep(1)
         check(process.poll() is None, "Escape, IDCANCEL and a close command that is no click leave it open")
-        ends(process, click_close, "a click on close ends it")
-        process, _ = start(a.exe)
-        ends(process, lambda: post(0x10, 0), "WM_CLOSE ends it")
-        check(sound.exists() and sound.stat().st_size > 0, "the music played meanwhile")
+        ends(process, click_close, "a click on close ends it")  # WM_CLOSE and the music: the capture
         # Failures are not shown: a silent player whose dialog behaves as usual.
         for what, exe, driver in (("a song that is no XM module", a.unplayable, "alsa"), ("no sound device", a.exe, "")):
             audio(driver)

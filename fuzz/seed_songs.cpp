@@ -53,9 +53,7 @@ std::vector<SeedSong> SeedSongs() {
     add("envelopes", 2, 32, [](SongSpec& s) {  // sustain, loop, fade-out and key-off
         s.instruments[0].volume_envelope = {{{0, 0}, {4, 64}, {10, 32}, {20, 48}, {40, 0}}, 0xFF, 2, 1, 3, 1 | 2 | 4};
         s.instruments[0].pan_envelope = {{{0, 32}, {8, 0}, {16, 64}}, 0xFF, 0, 0, 2, 1 | 4};
-        s.instruments[0].fadeout = 0x400;
-        At(s, 8, 0) = Cell{97};
-        At(s, 4, 1) = Cell{60, 1, 0, 20, 0};
+        s.instruments[0].fadeout = 0x400, At(s, 8, 0) = Cell{97}, At(s, 4, 1) = Cell{60, 1, 0, 20, 0};
     });
     add("amiga", 4, 8, [](SongSpec& s) {  // Amiga frequencies, finetune and relative notes at both ends
         s.flags = 0;
@@ -80,8 +78,7 @@ std::vector<SeedSong> SeedSongs() {
     add("envelopes-bad", 2, 16, [](SongSpec& s) {  // bad indices, too many points, decreasing ticks, big values
         s.instruments[0].volume_envelope = {{{10, 64}, {5, 0}, {0, 40}, {65535, 65535}}, 200, 90, 3, 1, 7};
         s.instruments[0].pan_envelope = {{{0, 64}, {0, 0}, {0, 64}}, 0xFF, 0, 2, 2, 5};
-        s.instruments[0].fadeout = 0xFFFF;
-        At(s, 6, 0) = Cell{97};
+        s.instruments[0].fadeout = 0xFFFF, At(s, 6, 0) = Cell{97};
     });
     add("portamento-unbounded", 2, 64, [](SongSpec& s) {  // speed FF on every row, down and up
         s.speed = 31;

@@ -88,35 +88,29 @@ try {
       text: $('position').textContent, play: $('play').textContent, title: $('title').textContent,
       status: $('status').textContent, fill: parseFloat($('fill').style.width),
       muted: [...$('channels').children].map((b) => b.classList.contains('muted')) }))((id) => document.getElementById(id)))`));
-    const click = (id, n = 0) => run(`document.querySelectorAll('${id}')[${n}].click()`);
     const waitFor = async (test) => { for (let p; ; await sleep(100)) if (test(p = await state())) return p; };
-    await click('#play');
-    const playing = await waitFor((p) => Number(p.ms) > 1500);
+    // Clicks the n-th element that matches, then waits for a state that passes the test.
+    const click = (id, n, test) => run(`document.querySelectorAll('${id}')[${n}].click()`).then(() => waitFor(test));
+    const playing = await click('#play', 0, (p) => Number(p.ms) > 1500);
     assert.match(playing.text, new RegExp(`^order \\d+ · row \\d+ · 0:0[1-9]\\.\\d / ${/duration +(\d+:\d+\.\d)/.exec(info)[1]}$`));
     assert.match(playing.play, /Pause/);
     assert.match(playing.title, new RegExp(`^vinto · ${channels} channels`));
     assert.ok(Math.abs(playing.fill - 100 * playing.frame / frames) < 0.5 && playing.fill > 0, 'progress bar');
     assert.equal(playing.muted.length, channels, 'a mute button a channel');
-    await click('#channels button', 2);
-    assert.deepEqual((await waitFor((p) => p.muted[2])).muted.flatMap((m, c) => (m ? [c] : [])), [2]);
+    assert.deepEqual((await click('#channels button', 2, (p) => p.muted[2])).muted.flatMap((m, c) => (m ? [c] : [])), [2]);
     fs.mkdirSync(outDir, { recursive: true });
     const clip = await run('(({ x, y, width, height }) => ({ x: x - 16, y: y - 16, width: width + 32, height: height + 32, scale: 1 }))(document.querySelector("main").getBoundingClientRect())');
     const { data } = await page('Page.captureScreenshot', { format: 'png', clip });
     fs.writeFileSync(path.join(outDir, 'demo.png'), Buffer.from(data, 'base64'));
-    await click('#channels button', 2);
-    await waitFor((p) => !p.muted[2]);
-    const before = await state();
+    const before = await click('#channels button', 2, (p) => !p.muted[2]);
     await run(`(($) => { $.value = 'exact'; $.onchange(); })(document.getElementById('mode'))`);
     await waitFor((p) => /exact mode/.test(p.status)).then(() => sleep(200));  // the reports of the song loaded anew
     assert.ok(Number((await state()).frame) >= Number(before.frame), 'the mode switch went on from where it was');
-    await click('#play');
-    await sleep(300);
+    await click('#play', 0, (p) => /Play/.test(p.play)).then(() => sleep(300));  // reports on their way arrive
     const paused = await state();
     await sleep(700);
     assert.deepEqual(await state(), paused, 'the position moved while paused');
-    assert.match(paused.play, /Play/);
-    await click('#play');
-    const resumed = await waitFor((p) => Number(p.frame) > Number(paused.frame) + 22050);
+    const resumed = await click('#play', 0, (p) => Number(p.frame) > Number(paused.frame) + 22050);
     assert.ok(Number(resumed.ms) >= Number(paused.ms), 'resumed where it paused');
     console.log(`demo: played to ${playing.text}, paused at frame ${paused.frame}, resumed to ${resumed.frame}`);
   }

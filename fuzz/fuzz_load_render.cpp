@@ -20,7 +20,7 @@ namespace {
 constexpr size_t LOAD_CAP_BYTES = (size_t(256) << 20) + (size_t(64) << 10);
 bool tracking = false;
 size_t held_bytes = 0, peak_bytes = 0;
-const uint8_t* input = nullptr;
+const uint8_t* input = nullptr;  // the bytes OpenInput serves
 size_t input_size = 0;
 
 void OnMalloc(const volatile void*, size_t size) {

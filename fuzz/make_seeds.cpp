@@ -24,23 +24,22 @@ int main(int argc, char** argv) {
     if (argc != 2) return fprintf(stderr, "usage: fuzz_make_seeds DIR\n"), 2;
     const std::string root = argv[1];
     for (const std::string& dir : {root, root + "/load_render", root + "/render_args"}) mkdir(dir.c_str(), 0777);
-    int written = 0;
     for (const seeds::SeedSong& seed : seeds::SeedSongs()) {
         std::vector<uint8_t> bytes = xm::Build(seed.song);
         bool ok = WriteFile(root + "/load_render/" + seed.name + ".xm", bytes);
         bytes[17] |= 1;  // the same song for the complete mode, which fuzz_load_render reads from bit 0 of byte 17
         if (!ok || !WriteFile(root + "/load_render/" + seed.name + "-complete.xm", bytes)) return 1;
-        written += 2;
     }
     // Command lines, each argument ended by a NUL byte (a space here), an empty argument, then the song.
     const std::vector<uint8_t> song = xm::Build(seeds::SeedSongs()[0].song);
+    int args = 0;
     for (std::string line : {"--frames 1000 in.xm out.wav", "--seconds 0.25 --sync s.csv in.xm -", "in.xm out.raw",
                              "--mode exact --loops 2 --start 0:01 --mute 1-2 --volume 0.5 in.xm o.wav",
                              "--start-order 0:4 in.xm -", "--info in.xm", "--sync o.wav in.xm o.wav", "missing.xm o.wav"}) {
         line += "  ";
         std::replace(line.begin(), line.end(), ' ', '\0');
         line.append(song.begin(), song.end());
-        if (!WriteFile(root + "/render_args/args-" + std::to_string(written++), {line.begin(), line.end()})) return 1;
+        if (!WriteFile(root + "/render_args/args-" + std::to_string(args++), {line.begin(), line.end()})) return 1;
     }
-    printf("%d seeds in %s\n", written, root.c_str());
+    printf("%zu seeds in %s\n", 2 * seeds::SeedSongs().size() + args, root.c_str());
 }

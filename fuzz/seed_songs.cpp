@@ -81,9 +81,8 @@ std::vector<SeedSong> SeedSongs() {
         s.instruments[0].fadeout = 0xFFFF, At(s, 6, 0) = Cell{97};
     });
     add("portamento-unbounded", 2, 64, [](SongSpec& s) {  // speed FF on every row, down and up
-        s.speed = 31;
         for (int r = 0; r < 64; r++) At(s, r, 0) = Cell{uint8_t(r ? 0 : 49), 0, 0, 2, 0xFF}, At(s, r, 1) = Cell{0, 0, 0, 1, 0xFF};
-        At(s, 0, 1) = Cell{96, 1, 0, 1, 0xFF};
+        At(s, 0, 1) = Cell{96, 1, 0, 1, 0xFF}, s.speed = 31;
     });
     add("loops-outside", 4, 8, [](SongSpec& s) {  // loop points outside the sample, zero-length loops, odd 16-bit sizes
         AddInstrument(s, {Raw(Wave(32, false, xm::FORWARD_LOOP, 0, 0), 32, 40, 10),
@@ -114,9 +113,7 @@ std::vector<SeedSong> SeedSongs() {
         At(s, 2, 3) = Cell{0, 0, 0, 13, 0x99}, At(s, 3, 2) = Cell{0, 0, 0, 15, 0x20};
     });
     add("tempo-1", 1, 2, [](SongSpec& s) { s.bpm = 1, s.speed = 1; });  // ticks of 2.5 s
-    add("counts-beyond", 2, 4, [](SongSpec& s) {  // patterns and instruments past the file's end
-        s.instruments.clear(), s.declared_patterns = 40, s.declared_instruments = 300;
-    });
+    add("counts-beyond", 2, 4, [](SongSpec& s) { s.instruments.clear(), s.declared_patterns = 40, s.declared_instruments = 300; });
     add("retrigger-codes", 4, 16, [](SongSpec& s) {
         for (int code = 0; code < 16; code++) At(s, code, code % 4) = Cell{49, 1, 0x30, 27, uint8_t(code << 4 | (1 + code % 3))};
     });

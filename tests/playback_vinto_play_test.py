@@ -3,16 +3,16 @@
 writes the device's bytes to a file in real time, zeros while the device is paused); what it writes is what
 vinto-render renders.
 usage: playback_vinto_play_test.py PROGRAM SONG.xm keys|quit|commands VINTO_RENDER"""
-import fcntl, os, pty, re, select, shutil, struct, subprocess, sys, tempfile, termios, time
+import contextlib, fcntl, os, pty, re, select, shutil, struct, subprocess, sys, tempfile, termios, time
 
 DISPLAY = re.compile(rb"(\d+)/(\d+)  .*?\n.*?volume (\d+)%.*?\n\[[= ]{30}\]  \d+:(\d\d) / [-:\d]+  order (\d+)/", re.S)
 program, song, case, render = sys.argv[1:]
 work = tempfile.mkdtemp(prefix="vinto_play_")
 capture, short = os.path.join(work, "sound.raw"), os.path.join(work, "short.xm")
 env = dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=capture)
-with open(short, "wb") as out:  # one silent channel: 100 rows at speed 1 and 255 BPM (432 frames a row), 0.98 s
-    out.write(b"Extended Module: " + b"short".ljust(20, b"\0") + b"\x1a" + bytes(20) + b"\x04\x01" +
-              struct.pack("<IHHHHHHHH", 276, 1, 0, 1, 1, 0, 1, 1, 255) + bytes(256) + struct.pack("<IBHH", 9, 0, 100, 0))
+# One silent channel: 100 rows at speed 1 and 255 BPM (432 frames a row), 0.98 s.
+open(short, "wb").write(b"Extended Module: " + b"short".ljust(20, b"\0") + b"\x1a" + bytes(20) + b"\x04\x01" +
+                        struct.pack("<IHHHHHHHH", 276, 1, 0, 1, 1, 0, 1, 1, 255) + bytes(256) + struct.pack("<IBHH", 9, 0, 100, 0))
 
 
 def check(ok, message):
@@ -30,17 +30,14 @@ class Player:  # vinto-play in a pseudo-terminal of its own (so Ctrl-C reaches i
         os.close(slave)
         self.output = b""
 
-    def read(self, seconds):
+    def read(self, seconds):  # for that long, or until the program has closed its terminal
         deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
-            try:
+        with contextlib.suppress(OSError):
+            while time.monotonic() < deadline:
                 self.output += os.read(self.master, 65536) if select.select([self.master], [], [], 0.05)[0] else b""
-            except OSError:
-                return
 
     def display(self):  # the last display drawn: (file number, files, volume, seconds heard, order), or None
-        found = DISPLAY.findall(self.output)
-        return tuple(int(x) for x in found[-1]) if found else None
+        return next((tuple(map(int, found)) for found in DISPLAY.findall(self.output)[-1:]), None)
 
     def until(self, what, test):  # up to 10 s
         check(any(self.read(0.1) or test() for _ in range(100)), "%s never came: %r" % (what, self.output[-600:]))
@@ -64,8 +61,7 @@ if case == "keys":
     player.send(b" ", 0.5)
     paused_at, heard = os.path.getsize(capture), player.display()[3]
     player.read(1.2)
-    with open(capture, "rb") as sound:
-        during = sound.read()[paused_at:]
+    during = open(capture, "rb").read()[paused_at:]
     check(len(during) >= 44100 and not any(during) and player.display()[3] == heard and b"paused" in player.output[-400:],
           "pausing did not stop the sound (%d bytes, %d not zero)" % (len(during), sum(map(bool, during))))
     player.send(b" ")

@@ -37,11 +37,9 @@ def ends(process, why, says_no_audio=False):
 if case == "x11":
     if not (shutil.which("Xvfb") and shutil.which("xdotool") and close_tool):
         sys.exit(print("skipped: Xvfb, xdotool or the X11 close tool (Xlib headers) is missing") or 77)
-    read_end, write_end = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                              pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    env = dict(os.environ, DISPLAY=":" + (os.read(read_end, 16).decode().strip() if select.select([read_end], [], [], 10)[0] else ""))
+    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)  # says its display number
+    env = dict(os.environ, DISPLAY=":" + server.stdout.readline().decode().strip())
     x = lambda *words: subprocess.run(["xdotool", *map(str, words)], env=env, capture_output=True, text=True, timeout=10).stdout
     click = lambda w: x("mousemove", "--window", w, width // 2, height * 7 // 10, "click", "1")  # close: 25..44 of 50 units
     keys = lambda w, *names: x("windowfocus", "--sync", w, "key", "--delay", "50", *names)

@@ -1,5 +1,4 @@
-// The web build in headless Chromium, driven over the DevTools protocol on a
-// pipe, its pages from a plain static file server.
+// The web build in headless Chromium, driven over the DevTools protocol on a pipe, its pages from a static server.
 //   node browser.mjs worklet|demo WEB_OUTDIR NATIVE_VINTO_RENDER OUT_DIR
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
@@ -74,20 +73,18 @@ try {
       assert.equal(got.inexact, 0, 'floats that are no 16-bit value / 32768');
       const native = execFileSync(nativeRender, ['--mode', mode, '--start', `${start}`, '--frames', `${frames}`, song, '-'],
         { maxBuffer: 1 << 26, stdio: ['ignore', 'pipe', 'ignore'] }).subarray(0, frames * 4);
-      const worklet = Buffer.from(Int16Array.from(got.pcm).buffer);
-      const first = native.findIndex((byte, i) => byte !== worklet[i]);
-      assert.equal(first, -1, `${mode}: 16-bit frames differ from frame ${first >> 2} on`);
+      const first = got.pcm.findIndex((value, i) => value !== native.readInt16LE(2 * i));
+      assert.equal(first, -1, `${mode}: 16-bit frames differ from frame ${first >> 1} on`);
       console.log(`worklet: ${frames} frames in ${mode} mode from ${start} s equal to the native render`);
     }
   } else {
-    // Play the demo song, mute and unmute a channel, switch the mode, pause,
-    // resume: the page shows what the worklet reports.
+    // Play the demo song, mute and unmute a channel, switch the mode, pause, resume: the page shows what it reports.
     const info = execFileSync(nativeRender, ['--info', song]).toString();
     const channels = Number(/channels +(\d+)/.exec(info)[1]), frames = Number(/\((\d+) frames/.exec(info)[1]);
-    const state = async () => JSON.parse(await run(`JSON.stringify((($) => ({ ...$('position').dataset,
-      text: $('position').textContent, play: $('play').textContent, title: $('title').textContent,
-      status: $('status').textContent, fill: parseFloat($('fill').style.width),
-      muted: [...$('channels').children].map((b) => b.classList.contains('muted')) }))((id) => document.getElementById(id)))`));
+    const state = () => run(`(($) => ({ ...$('position').dataset, text: $('position').textContent,
+      play: $('play').textContent, title: $('title').textContent, status: $('status').textContent,
+      fill: parseFloat($('fill').style.width), muted: [...$('channels').children].map((b) => b.classList.contains('muted')),
+    }))((id) => document.getElementById(id))`);
     const waitFor = async (test) => { for (let p; ; await sleep(100)) if (test(p = await state())) return p; };
     // Clicks the n-th element that matches, then waits for a state that passes the test.
     const click = (id, n, test) => run(`document.querySelectorAll('${id}')[${n}].click()`).then(() => waitFor(test));

@@ -25,9 +25,9 @@ machine, section_count, optional_size = struct.unpack_from("<HH12xH", data, pe +
 optional = pe + 24
 (magic,), (entry,), (subsystem,) = (struct.unpack_from(f, data, optional + o) for f, o in (("<H", 0), ("<I", 16), ("<H", 68)))
 wide = a.machine == "amd64"
-directories = optional + (112 if wide else 96)
-directory = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
+directory = [struct.unpack_from("<II", data, optional + (112 if wide else 96) + 8 * i) for i in range(16)]
 sections = [struct.unpack_from("<8sIIII", data, optional + optional_size + 40 * i) for i in range(section_count)]
+
 
 def at(rva):  # file offset of an address
     return next(raw + rva - start for name, size, start, raw_size, raw in sections if start <= rva < start + raw_size)
@@ -38,9 +38,8 @@ check(subsystem == 2, "subsystem %d (Windows GUI: no console)" % subsystem)
 check(any(name.rstrip(b"\0") == b".text" and start <= entry < start + size for name, size, start, _, _ in sections),
       "entry point %#x in the code" % entry)
 dlls, descriptor = [], at(directory[1][0])
-while struct.unpack_from("<5I", data, descriptor)[3]:
-    name = at(struct.unpack_from("<5I", data, descriptor)[3])
-    dlls.append(data[name:data.index(b"\0", name)].decode())
+while name := struct.unpack_from("<5I", data, descriptor)[3]:  # up to the empty import descriptor
+    dlls.append(data[at(name):data.index(b"\0", at(name))].decode())
     descriptor += 20
 check(dlls and all(d.lower() in ("kernel32.dll", "user32.dll", "winmm.dll", "msvcrt.dll") for d in dlls),
       "imports only system DLLs: %s" % ", ".join(dlls))
@@ -48,9 +47,11 @@ check(directory[9][1] == 0, "no TLS directory (nothing runs before the entry)")
 
 base = at(directory[2][0])
 
+
 def entries(offset):  # (id, target) of a resource directory
     named, numbered = struct.unpack_from("<HH", data, offset + 12)
     return [struct.unpack_from("<II", data, offset + 16 + 8 * i) for i in range(named + numbered)]
+
 
 resources = {}
 for kind, kinds in entries(base):
@@ -61,9 +62,8 @@ for kind, kinds in entries(base):
 check(sorted(resources) == [(5, 120), (10, 251)] and all(len(v) == 1 for v in resources.values()),
       "exactly dialog 120 and raw data 251, one language each: %s" % sorted(resources))
 check(resources.get((10, 251), [b""])[0] == song, "resource 251 holds the song (%d bytes)" % len(song))
-without_song = len(data) - len(song)
 if a.max_size:
-    check(without_song <= a.max_size, "size without the song %d <= %d" % (without_song, a.max_size))
+    check(len(data) - len(song) <= a.max_size, "size without the song %d <= %d" % (len(data) - len(song), a.max_size))
 if a.map:
     # A constructor, initialiser or TLS contribution from any linked object would be code nothing runs.
     pattern = re.compile(r"^ (\.(?:ctors|dtors|init_array|fini_array|tls|CRT)\S*)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+)")

@@ -38,10 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);  // the arguments point into it
     std::vector<char*> argv = {const_cast<char*>("vinto-render")};
     size_t at = 0, end;
-    while (argv.size() <= 8 && (end = bytes.find('\0', at)) != std::string::npos) {
+    while ((end = bytes.find('\0', at)) != std::string::npos) {
         const size_t start = at;
         at = end + 1;
-        if (end == start) break;
+        if (end == start || argv.size() > 8) break;  // the closing empty argument, or a ninth dropped
         if (bytes.find('/', start) < end) return 0;
         argv.push_back(&bytes[start]);
     }

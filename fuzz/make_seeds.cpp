@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> song = xm::Build(seeds::SeedSongs()[0].song);
     int args = 0;
     for (std::string line : {"--frames 1000 in.xm out.wav", "--seconds 0.25 --sync s.csv in.xm -", "in.xm out.raw",
-                             "--mode exact --loops 2 --start 0:01 --mute 1-2 --volume 0.5 in.xm o.wav",
+                             "--loops 2 --start 0:01 --mute 1-2 in.xm o.wav", "--mode exact --volume 0.5 in.xm o.wav",
                              "--start-order 0:4 in.xm -", "--info in.xm", "--sync o.wav in.xm o.wav", "missing.xm o.wav"}) {
         line += "  ";
         std::replace(line.begin(), line.end(), ' ', '\0');

@@ -100,8 +100,7 @@ std::vector<SeedSong> SeedSongs() {
     add("song-length-65535", 1, 1, [](SongSpec& s) { s.song_length = 0xFFFF, s.orders.assign(256, 0), s.restart_position = 300; });
     add("zero-sizes", 1, 4, [](SongSpec& s) {  // a pattern of 0 rows, tempo and speed 0, an instrument without samples
         s.patterns.push_back({0, xm::Packing::Packed, {}, {}});
-        s.orders = {1, 0, 5}, s.bpm = s.speed = 0;
-        s.instruments.resize(3);
+        s.orders = {1, 0, 5}, s.bpm = s.speed = 0, s.instruments.resize(3);
         s.instruments[2].samples = {Wave(0, false, xm::FORWARD_LOOP, 0, 0)};  // an empty looping sample
         At(s, 1, 0) = Cell{49, 2}, At(s, 2, 0) = Cell{49, 3, 0, 3, 0x10};
     });
@@ -113,7 +112,9 @@ std::vector<SeedSong> SeedSongs() {
         At(s, 2, 3) = Cell{0, 0, 0, 13, 0x99}, At(s, 3, 2) = Cell{0, 0, 0, 15, 0x20};
     });
     add("tempo-1", 1, 2, [](SongSpec& s) { s.bpm = 1, s.speed = 1; });  // ticks of 2.5 s
-    add("counts-beyond", 2, 4, [](SongSpec& s) { s.instruments.clear(), s.declared_patterns = 40, s.declared_instruments = 300; });
+    add("counts-beyond", 2, 4, [](SongSpec& s) {  // patterns and instruments past the file's end
+        s.instruments.clear(), s.declared_patterns = 40, s.declared_instruments = 300;
+    });
     add("retrigger-codes", 4, 16, [](SongSpec& s) {
         for (int code = 0; code < 16; code++) At(s, code, code % 4) = Cell{49, 1, 0x30, 27, uint8_t(code << 4 | (1 + code % 3))};
     });

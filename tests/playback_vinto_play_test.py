@@ -10,9 +10,9 @@ program, song, case, render = sys.argv[1:]
 work = tempfile.mkdtemp(prefix="vinto_play_")
 capture, short = os.path.join(work, "sound.raw"), os.path.join(work, "short.xm")
 env = dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=capture)
-# One silent channel: 100 rows at speed 1 and 255 BPM (432 frames a row), 0.98 s.
-open(short, "wb").write(b"Extended Module: " + b"short".ljust(20, b"\0") + b"\x1a" + bytes(20) + b"\x04\x01" +
-                        struct.pack("<IHHHHHHHH", 276, 1, 0, 1, 1, 0, 1, 1, 255) + bytes(256) + struct.pack("<IBHH", 9, 0, 100, 0))
+with open(short, "wb") as out:  # one silent channel: 100 rows at speed 1 and 255 BPM (432 frames a row), 0.98 s
+    out.write(b"Extended Module: " + b"short".ljust(20, b"\0") + b"\x1a" + bytes(20) + b"\x04\x01" +
+              struct.pack("<IHHHHHHHH", 276, 1, 0, 1, 1, 0, 1, 1, 255) + bytes(256) + struct.pack("<IBHH", 9, 0, 100, 0))
 
 
 def check(ok, message):

@@ -54,7 +54,8 @@ const run = (command, args) => {
   fs.symlinkSync('real.raw', path.join(dir, 'link.raw'));
   fs.symlinkSync('/dev/stdout', path.join(dir, 'pipe.wav'));
   // Standard output a pipe, as in a shell (Node.js gives a socket, which /dev/stdout cannot open).
-  const result = spawnSync('bash', ['-c', 'set -o pipefail; "$@" | cat', '-', ...command, ...args], { cwd: dir, maxBuffer: 1 << 28 });
+  const result = spawnSync('bash', ['-c', 'set -o pipefail; "$@" | cat', '-', ...command, ...args],
+    { cwd: dir, maxBuffer: 1 << 28 });
   const files = Object.fromEntries(fs.readdirSync(dir).map((f) => path.join(dir, f)).map((f) =>
     [path.basename(f), fs.lstatSync(f).isSymbolicLink() ? `-> ${fs.readlinkSync(f)}` : fs.readFileSync(f)]));
   fs.rmSync(dir, { recursive: true });

@@ -109,13 +109,12 @@ try:
         # The output path may put silence before the program's first frame.
         lead = (len(captured) - len(captured.lstrip(b"\0"))) // 4 - (len(rendered) - len(rendered.lstrip(b"\0"))) // 4
         body = captured[4 * max(lead, 0):4 * frames]
-        check(lead >= 0 and frames - lead > 44100 and rendered.strip(b"\0"), "%d frames after %d of silence" % (frames - lead, lead))
+        check(0 <= lead < frames - 44100 and any(rendered), "%d frames after %d silent ones" % (frames - lead, lead))
         check(body == rendered[:len(body)], "the %d captured frames equal vinto-render's, bit for bit" % (len(body) // 4))
     else:
         native = subprocess.run([a.native_probe], check=True, stdout=subprocess.PIPE, text=True).stdout
         windows = run(a.windows_probe, timeout=600).replace("\r", "")
-        print(native + windows, end="")
-        check(native == windows and native.count("\n") == 3, "the pitch computations agree")
+        check(native == windows and native.count("\n") == 3, "the pitch computations agree:\n" + native + windows)
 finally:
     subprocess.run([server, "-k"], env=env, timeout=60)
     xvfb.terminate(), xvfb.wait()

@@ -1,12 +1,8 @@
-// Fuzz target: arbitrary bytes as a module file, served by the engine's own
-// memory-file stream functions (those the player program uses), loaded and,
-// when the loader accepts them, rendered offline for 256 blocks (about five
-// seconds) and freed. A module of ordinary size is loaded again through a
-// sample loader, which must be handed buffers of the promised size. The replay
-// mode comes from the input too: complete when bit 0 of byte 17 (the first
-// byte of the module name, which no loader reads) is set. Loading
-// must stay within the loader's memory cap whatever the bytes say: the
-// allocator's hooks track the bytes held during LoadModule.
+// Fuzz target: any bytes as a module file, served by the engine's own memory-file streams (as the player program
+// uses them), loaded and, when accepted, rendered for 256 blocks and freed; a module of ordinary size is loaded again
+// through a sample loader, which must get buffers of the promised size. Bit 0 of byte 17 (the module name's first,
+// which no loader reads) picks the complete mode. Loading stays within the loader's memory cap whatever the bytes
+// say: the allocator's hooks track the bytes held during LoadModule.
 #include <sanitizer/allocator_interface.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -20,12 +16,11 @@ using namespace vinto;
 
 namespace {
 
-// Patterns and sample data may take 256 MiB; the records around them (module,
-// file handle, instruments, sample headers) a small margin more.
+// Patterns and sample data may take 256 MiB; the records around them (module, file, instruments) a margin more.
 constexpr size_t LOAD_CAP_BYTES = (size_t(256) << 20) + (size_t(64) << 10);
 bool tracking = false;
 size_t held_bytes = 0, peak_bytes = 0;
-const uint8_t* input = nullptr;
+const uint8_t* input = nullptr;  // the bytes OpenInput serves
 size_t input_size = 0;
 
 void OnMalloc(const volatile void*, size_t size) {

@@ -1,14 +1,10 @@
-// Fuzz target: vinto-render's command line and its file handling. The input
-// is up to 8 arguments, each ending in a NUL byte, closed by an empty one; the
-// bytes after it are written to "in.xm" in a private working directory that
-// the arguments can name (an argument holding a '/' skips the input, so every
-// path the tool touches stays inside). Files written in a run, standard output
-// among them, are limited to 1 MiB: a long render ends in a write failure,
-// and that path is fuzzed along with the rest.
+// Fuzz target: vinto-render's command line and file handling. The input is up to 8 arguments, each ended by a NUL
+// byte, closed by an empty one; the bytes after it go to "in.xm" in a private working directory (an argument holding
+// a '/' skips the input, so every path the tool touches stays inside). Files written in a run, standard output among
+// them, are limited to 1 MiB: a long render ends in a write failure, and that path is fuzzed too.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -39,28 +35,23 @@ void Prepare() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (work_dir.empty()) Prepare();
-    std::vector<std::string> arguments;
-    size_t at = 0;
-    while (arguments.size() < 8 && at < size) {
-        const void* end = memchr(data + at, 0, size - at);
-        if (!end) break;
-        std::string argument(reinterpret_cast<const char*>(data + at), static_cast<const uint8_t*>(end) - (data + at));
-        at += argument.size() + 1;
-        if (argument.empty()) break;
-        if (argument.find('/') != std::string::npos) return 0;
-        arguments.push_back(argument);
+    std::string bytes(reinterpret_cast<const char*>(data), size);  // the arguments point into it
+    std::vector<char*> argv = {const_cast<char*>("vinto-render")};
+    size_t at = 0, end;
+    while ((end = bytes.find('\0', at)) != std::string::npos) {
+        const size_t start = at;
+        at = end + 1;
+        if (end == start || argv.size() > 8) break;  // the closing empty argument, or a ninth dropped
+        if (bytes.find('/', start) < end) return 0;
+        argv.push_back(&bytes[start]);
     }
+    argv.push_back(nullptr);
     // The tool runs inside the working directory; the fuzzer reads its corpus by relative paths.
     const int previous = open(".", O_RDONLY | O_DIRECTORY);
     if (previous < 0 || chdir(work_dir.c_str()) != 0) abort();
     FILE* song = fopen("in.xm", "wb");
-    if (!song) abort();
-    fwrite(data + at, 1, size - at, song);
-    fclose(song);
+    if (!song || fwrite(data + at, 1, size - at, song) != size - at || fclose(song) != 0) abort();
     if (ftruncate(1, 0) != 0 || lseek(1, 0, SEEK_SET) != 0) abort();
-    std::vector<char*> argv = {const_cast<char*>("vinto-render")};
-    for (std::string& argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
     const int status = VintoRenderMain(int(argv.size() - 1), argv.data());
     if (status < 0 || status > 2) abort();  // 0 done, 1 failed, 2 bad command line
     // Whatever a run wrote goes, so the directory never grows.

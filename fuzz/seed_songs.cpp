@@ -8,8 +8,8 @@ using xm::SongSpec;
 
 xm::SampleSpec Wave(int frames, bool sixteen_bit, uint8_t loop_type, uint32_t loop_start, uint32_t loop_length) {
     xm::SampleSpec s;
-    for (int i = 0; i < frames; i++) s.pcm.push_back(int16_t(((i * 37) % 200 - 100) * (sixteen_bit ? 250 : 1)));
     s.sixteen_bit = sixteen_bit, s.loop_type = loop_type, s.loop_start = loop_start, s.loop_length = loop_length;
+    for (int i = 0; i < frames; i++) s.pcm.push_back(int16_t(((i * 37) % 200 - 100) * (sixteen_bit ? 250 : 1)));
     return s;
 }
 
@@ -24,8 +24,8 @@ Cell& At(SongSpec& s, int row, int channel) { return s.patterns[0].At(row, chann
 // A second instrument of these samples, the keymap cycling through them.
 void AddInstrument(SongSpec& s, std::vector<xm::SampleSpec> samples) {
     xm::InstrumentSpec in;
-    for (int k = 0; k < 96; k++) in.keymap[k] = uint8_t(k % samples.size());
     in.samples = samples;
+    for (int k = 0; k < 96; k++) in.keymap[k] = uint8_t(k % samples.size());
     s.instruments.push_back(in);
 }
 
@@ -42,10 +42,8 @@ std::vector<SeedSong> SeedSongs() {
     };
     add("simple", 4, 16, [](SongSpec&) {});  // the corpus songs seed every effect and column command
     add("orders", 3, 8, [](SongSpec& s) {  // unpacked and empty patterns, orders, a restart position
-        s.patterns[0].packing = xm::Packing::Unpacked;
-        s.patterns.push_back({4, xm::Packing::NoData, {}, {}});
-        s.orders = {0, 1, 0, 2};  // pattern 2 is named but missing
-        s.restart_position = 1;
+        s.patterns[0].packing = xm::Packing::Unpacked, s.patterns.push_back({4, xm::Packing::NoData, {}, {}});
+        s.orders = {0, 1, 0, 2}, s.restart_position = 1;  // pattern 2 is named but missing
     });
     add("samples", 4, 16, [](SongSpec& s) {  // 16-bit and 8-bit samples with every loop type
         AddInstrument(s, {Wave(64, true, xm::NO_LOOP, 0, 0), Wave(64, true, xm::FORWARD_LOOP, 8, 40),
@@ -55,9 +53,7 @@ std::vector<SeedSong> SeedSongs() {
     add("envelopes", 2, 32, [](SongSpec& s) {  // sustain, loop, fade-out and key-off
         s.instruments[0].volume_envelope = {{{0, 0}, {4, 64}, {10, 32}, {20, 48}, {40, 0}}, 0xFF, 2, 1, 3, 1 | 2 | 4};
         s.instruments[0].pan_envelope = {{{0, 32}, {8, 0}, {16, 64}}, 0xFF, 0, 0, 2, 1 | 4};
-        s.instruments[0].fadeout = 0x400;
-        At(s, 8, 0) = Cell{97};
-        At(s, 4, 1) = Cell{60, 1, 0, 20, 0};
+        s.instruments[0].fadeout = 0x400, At(s, 8, 0) = Cell{97}, At(s, 4, 1) = Cell{60, 1, 0, 20, 0};
     });
     add("amiga", 4, 8, [](SongSpec& s) {  // Amiga frequencies, finetune and relative notes at both ends
         s.flags = 0;
@@ -70,10 +66,9 @@ std::vector<SeedSong> SeedSongs() {
     });
     // Hostile values: each must load safely (or be refused) and play safely.
     add("break-beyond-rows", 2, 4, [](SongSpec& s) {  // to row 63 of 4; a break on the last order
-        At(s, 1, 0) = Cell{0, 0, 0, 13, 0x63};
+        At(s, 1, 0) = Cell{0, 0, 0, 13, 0x63}, s.orders = {0, 1};
         s.patterns.push_back({2, xm::Packing::Packed, {}, {}});
         s.patterns[1].At(1, 1, 2) = Cell{0, 0, 0, 13, 0x99};
-        s.orders = {0, 1};
     });
     add("notes-beyond", 4, 8, [](SongSpec& s) {  // notes beyond the keymap, instruments beyond the song and the samples
         s.instruments[0].keymap[10] = 15, s.instruments[0].keymap[11] = 200;
@@ -83,13 +78,11 @@ std::vector<SeedSong> SeedSongs() {
     add("envelopes-bad", 2, 16, [](SongSpec& s) {  // bad indices, too many points, decreasing ticks, big values
         s.instruments[0].volume_envelope = {{{10, 64}, {5, 0}, {0, 40}, {65535, 65535}}, 200, 90, 3, 1, 7};
         s.instruments[0].pan_envelope = {{{0, 64}, {0, 0}, {0, 64}}, 0xFF, 0, 2, 2, 5};
-        s.instruments[0].fadeout = 0xFFFF;
-        At(s, 6, 0) = Cell{97};
+        s.instruments[0].fadeout = 0xFFFF, At(s, 6, 0) = Cell{97};
     });
     add("portamento-unbounded", 2, 64, [](SongSpec& s) {  // speed FF on every row, down and up
-        s.speed = 31;
         for (int r = 0; r < 64; r++) At(s, r, 0) = Cell{uint8_t(r ? 0 : 49), 0, 0, 2, 0xFF}, At(s, r, 1) = Cell{0, 0, 0, 1, 0xFF};
-        At(s, 0, 1) = Cell{96, 1, 0, 1, 0xFF};
+        At(s, 0, 1) = Cell{96, 1, 0, 1, 0xFF}, s.speed = 31;
     });
     add("loops-outside", 4, 8, [](SongSpec& s) {  // loop points outside the sample, zero-length loops, odd 16-bit sizes
         AddInstrument(s, {Raw(Wave(32, false, xm::FORWARD_LOOP, 0, 0), 32, 40, 10),
@@ -107,15 +100,12 @@ std::vector<SeedSong> SeedSongs() {
     add("song-length-65535", 1, 1, [](SongSpec& s) { s.song_length = 0xFFFF, s.orders.assign(256, 0), s.restart_position = 300; });
     add("zero-sizes", 1, 4, [](SongSpec& s) {  // a pattern of 0 rows, tempo and speed 0, an instrument without samples
         s.patterns.push_back({0, xm::Packing::Packed, {}, {}});
-        s.orders = {1, 0, 5};
-        s.bpm = s.speed = 0;
-        s.instruments.resize(3);
+        s.orders = {1, 0, 5}, s.bpm = s.speed = 0, s.instruments.resize(3);
         s.instruments[2].samples = {Wave(0, false, xm::FORWARD_LOOP, 0, 0)};  // an empty looping sample
         At(s, 1, 0) = Cell{49, 2}, At(s, 2, 0) = Cell{49, 3, 0, 3, 0x10};
     });
-    add("header-extremes", 2, 4, [](SongSpec& s) {
-        s.bpm = s.speed = 0xFFFF;
-        s.header_size = 20;  // patterns start inside the order table
+    add("header-extremes", 2, 4, [](SongSpec& s) {  // patterns start inside the order table
+        s.bpm = s.speed = 0xFFFF, s.header_size = 20;
     });
     add("tempo-extremes", 4, 8, [](SongSpec& s) {  // every tick a row tick; fastest and slowest tempo
         At(s, 0, 1) = Cell{50, 1, 0, 27, 0xF1}, At(s, 0, 2) = Cell{0, 0, 0, 15, 0xFF}, At(s, 1, 2) = Cell{0, 0, 0, 15, 0};
@@ -123,8 +113,7 @@ std::vector<SeedSong> SeedSongs() {
     });
     add("tempo-1", 1, 2, [](SongSpec& s) { s.bpm = 1, s.speed = 1; });  // ticks of 2.5 s
     add("counts-beyond", 2, 4, [](SongSpec& s) {  // patterns and instruments past the file's end
-        s.instruments.clear();
-        s.declared_patterns = 40, s.declared_instruments = 300;
+        s.instruments.clear(), s.declared_patterns = 40, s.declared_instruments = 300;
     });
     add("retrigger-codes", 4, 16, [](SongSpec& s) {
         for (int code = 0; code < 16; code++) At(s, code, code % 4) = Cell{49, 1, 0x30, 27, uint8_t(code << 4 | (1 + code % 3))};

@@ -2,11 +2,7 @@
 // hostile value: the fuzzers' seeds, and cases the hardening tests play.
 #pragma once
 
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "tests/support/xm_builder.h"
+#include "tests/support/xm_builder.h"  // and std::string, std::vector
 
 namespace seeds {
 

@@ -1,5 +1,4 @@
-// The Linux dialog stand-in: dialog units to pixels as Windows computes them
-// (what arrives on its input in a terminal: tests/linux/program_test.py).
+// The Linux dialog stand-in: dialog units to pixels as Windows computes them.
 #include <vector>
 
 #include <gtest/gtest.h>

@@ -7,12 +7,9 @@ int main(int argc, char** argv) {
     Display* display = argc == 2 ? XOpenDisplay(nullptr) : nullptr;
     if (!display) return 2;
     XEvent event = {};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = Window(strtoul(argv[1], nullptr, 0));
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
+    event.xclient = {ClientMessage, 0, True, display, Window(strtoul(argv[1], nullptr, 0)),
+                     XInternAtom(display, "WM_PROTOCOLS", False), 32, {}};
+    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));  // at CurrentTime (0)
     const Status sent = XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
     XCloseDisplay(display);  // sends it
     return sent ? 0 : 1;

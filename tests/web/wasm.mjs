@@ -1,6 +1,5 @@
-// The WebAssembly build in Node.js: the first 30 s of the demo song and every
-// corpus song render in both modes as the native vinto-render renders them
-// (which the digest tables pin), and vinto-render.mjs behaves and writes byte
+// The WebAssembly build in Node.js: the first 30 s of the demo song and every corpus song render in both modes as
+// the native vinto-render renders them (which the digest tables pin), and vinto-render.mjs behaves and writes byte
 // for byte as the native vinto-render.
 //   node wasm.mjs WEB_OUTDIR NATIVE_VINTO_RENDER [CORPUS_DIR]
 import assert from 'node:assert/strict';
@@ -12,19 +11,14 @@ import path from 'node:path';
 const [web, nativeRender, corpus] = process.argv.slice(2).map((a) => path.resolve(a));
 const { Vinto } = await import(path.join(web, 'vinto.js'));
 
-// Each song in both modes, 30 s block by block: the 16-bit frames and the
-// position (order, row, time) the native tool writes and records.
+// Each song in both modes, 30 s block by block: the 16-bit frames and the position (order, row, time) it records.
 const vinto = Vinto.createSync(fs.readFileSync(path.join(web, 'vinto.wasm')));
 const songs = [path.join(web, 'vinto.xm'), ...(corpus ? fs.readdirSync(corpus).filter((n) => /\.xm$/i.test(n)).map((n) => path.join(corpus, n)) : [])];
 const csv = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'vinto-wasm-')), 'positions.csv');
 for (const mode of ['exact', 'complete']) {
   let checked = 0;
   for (const song of songs) {
-    try {
-      vinto.load(fs.readFileSync(song), { mode });
-    } catch {
-      continue;  // the loader's own tests judge refusals
-    }
+    try { vinto.load(fs.readFileSync(song), { mode }); } catch { continue; }  // the loader's tests judge refusals
     const native = spawnSync(nativeRender, ['--mode', mode, '--seconds', '30', '--sync', csv, song, '-'], { maxBuffer: 1 << 26 }).stdout;
     const rows = fs.readFileSync(csv, 'utf8').trim().split('\n').slice(1);
     assert.equal(rows.length, 1497, song);
@@ -40,20 +34,15 @@ for (const mode of ['exact', 'complete']) {
 }
 fs.rmSync(path.dirname(csv), { recursive: true });
 
-// Each command line in a fresh directory for each tool, holding a song cut
-// short (cut.xm), a link to a file not there yet and a WAV name linked to
-// standard output (a pipe: written in place): exit status, standard output,
-// the files left (links as such) and the first line of standard error (timing aside).
+// Each command line in a fresh directory for each tool, holding a song cut short (cut.xm), a link to a file not
+// there yet and a WAV name linked to standard output (a pipe: written in place): exit status, standard output, the
+// files left (links as such) and the first line of standard error (timing aside).
 const song = path.join(web, 'vinto.xm');
 const cases = [
   [song, 'once.wav'],  // ends inside a block: the cut at the end of a pass
-  ['--seconds', '1.5', '--sync', 'positions.csv', song, 'out.raw'],
-  ['--frames', '1000', song, '-'],
-  ['--mode', 'exact', '--frames', '1000', song, '-'],
-  ['--frames', '5', '--seconds', '1', song, 'x.raw'],
-  ['--frames', '10', 'missing.xm', 'x.raw'],
-  ['--frames', '10', web, 'x.raw'],
-  ['--frames', '10', song, 'no/such/dir.wav'],
+  ['--seconds', '1.5', '--sync', 'positions.csv', song, 'out.raw'], ['--frames', '1000', song, '-'],
+  ['--mode', 'exact', '--frames', '1000', song, '-'], ['--frames', '5', '--seconds', '1', song, 'x.raw'],
+  ['--frames', '10', 'missing.xm', 'x.raw'], ['--frames', '10', web, 'x.raw'], ['--frames', '10', song, 'no/such/dir.wav'],
   // The controls through the wasm, each the engine's call: a seek, passes, mutes, volume.
   ['--loops', '2', '--start', '0:40.25', '--mute', '1,3-4', '--volume', '0.6', song, 'link.raw'],
   ['--mode', 'exact', '--start-order', '3:16', song, 'pipe.wav'],  // counted first: the header comes first
@@ -73,8 +62,6 @@ const run = (command, args) => {
   const said = result.stderr.toString().split('\n')[0].replace(/ in [\d.]+ s wall time.*/, '');
   return { status: result.status, stdout: result.stdout, files, said };
 };
-for (const args of cases) {
-  const native = run([nativeRender], args);
-  assert.deepEqual(run([process.execPath, path.join(web, 'vinto-render.mjs')], args), native, args.join(' '));
-}
+const script = [process.execPath, path.join(web, 'vinto-render.mjs')];
+for (const args of cases) assert.deepEqual(run(script, args), run([nativeRender], args), args.join(' '));
 console.log(`vinto-render.mjs: ${cases.length} command lines as the native tool`);

@@ -1,11 +1,8 @@
-// The engine's pitch computations that rest on the C library's pow, over their
-// whole reachable input range, as three lines of digests, so that the Linux
-// build and the Windows build (under Wine, linked like vinto.exe so that it
-// runs the very pow the player runs) can be compared:
-//   L  LinearFrequency at every exponent step k = 4608 - period + offset from
-//      -16384 to 5567 (period 1, arpeggio offset 960)
-//   S  the steps below, down to 4608 - INT32_MAX (portamento down saturates),
-//      every 997th: far under 1 Hz, they all truncate to 0
+// The engine's pitch computations that rest on the C library's pow, over their whole reachable input range, as
+// three digests, to compare the Linux build with the Windows build (under Wine, linked like vinto.exe: the very pow
+// the player runs):
+//   L  LinearFrequency at every exponent step k = 4608 - period + offset from -16384 to 5567 (period 1, offset 960)
+//   S  the steps below, down to 4608 - INT32_MAX (portamento down saturates), every 997th: all truncate to 0
 //   A  AmigaNotePeriod for every transposed note and finetune
 #include <stdint.h>
 #include <stdio.h>

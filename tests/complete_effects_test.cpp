@@ -68,6 +68,9 @@ TEST(CompleteEffects, ChannelValuesTickByTick) {
         {"3 05 (20 units a tick towards note 51 = 4480) with glissando E31: whole semitones nearest the "
          "sliding period; no step on the row tick", {{0, {49, 1, 0, 0xE, 0x31}}, {1, {51, 0, 0, 0x3, 0x05}}}, 4,
          OUT_PERIOD, {4608, 4608, 4608, 4608, 4608, 4608, 4544, 4544}},
+        {"vibrato 48: sine of 32 steps a half (255 sin), depth x sine / 32, 4 x 4 steps a tick, first half up; a row "
+         "without 4 or 6 sets the base back", {{0, {49, 1, 0, 0x4, 0x48}}}, 6, OUT_PERIOD,
+         {4608, 4608, 4632, 4653, 4666, 4671, 4608}},
         {"E42: square vibrato; on the row tick 4xy takes its parameter and the pitch at the phase, not moving it",
          {{0, {49, 1, 0, 0xE, 0x42}}, E(1, 0x4, 0x48)}, 4, OUT_PERIOD,
          {4608, 4608, 4608, 4608, 4671, 4671, 4671, 4671, 4608}},

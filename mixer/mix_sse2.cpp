@@ -13,6 +13,27 @@
 namespace vinto {
 
 #if VINTO_MIX_SSE2
+namespace {
+
+// Adds two frames' values times their gains (left, right pairs) to the four
+// output values at o, each sum rounded to single precision once.
+inline void AddTwoFrames(float* o, double s0, __m128d gains0, double s1, __m128d gains1) {
+    const __m128 values = _mm_loadu_ps(o);
+    const __m128d sum0 = _mm_add_pd(_mm_cvtps_pd(values), _mm_mul_pd(_mm_set1_pd(s0), gains0));
+    const __m128d high = _mm_cvtps_pd(_mm_movehl_ps(values, values));
+    const __m128d sum1 = _mm_add_pd(high, _mm_mul_pd(_mm_set1_pd(s1), gains1));
+    _mm_storeu_ps(o, _mm_movelh_ps(_mm_cvtpd_ps(sum0), _mm_cvtpd_ps(sum1)));
+}
+
+// The same for one frame (the odd frame at a run's end).
+inline void AddOneFrame(float* o, double s, __m128d gains) {
+    __m64* pair = reinterpret_cast<__m64*>(o);
+    const __m128d sum = _mm_add_pd(_mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), pair)), _mm_mul_pd(_mm_set1_pd(s), gains));
+    _mm_storel_pi(pair, _mm_cvtpd_ps(sum));
+}
+
+}  // namespace
+
 // Two frames per step: the two sides of a frame form one pair of doubles, and
 // the four output values of two frames are read and written at once.
 MIX_KERNEL void MixFixedSse2(float* out, const int16_t* data, int32_t /*last_entry*/, uint64_t position, uint64_t delta,
@@ -24,20 +45,9 @@ MIX_KERNEL void MixFixedSse2(float* out, const int16_t* data, int32_t /*last_ent
         position += delta;
         const double s1 = ScaledValue(data, position);
         position += delta;
-        float* o = out + 2 * k;
-        const __m128 values = _mm_loadu_ps(o);
-        const __m128d sum0 = _mm_add_pd(_mm_cvtps_pd(values), _mm_mul_pd(_mm_set1_pd(s0), gains));
-        const __m128d sum1 =
-            _mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(values, values)), _mm_mul_pd(_mm_set1_pd(s1), gains));
-        _mm_storeu_ps(o, _mm_movelh_ps(_mm_cvtpd_ps(sum0), _mm_cvtpd_ps(sum1)));
+        AddTwoFrames(out + 2 * k, s0, gains, s1, gains);
     }
-    if (k < frames) {
-        __m64* o = reinterpret_cast<__m64*>(out + 2 * k);
-        const __m128 values = _mm_loadl_pi(_mm_setzero_ps(), o);
-        const __m128d sum =
-            _mm_add_pd(_mm_cvtps_pd(values), _mm_mul_pd(_mm_set1_pd(ScaledValue(data, position)), gains));
-        _mm_storel_pi(o, _mm_cvtpd_ps(sum));
-    }
+    if (k < frames) AddOneFrame(out + 2 * k, ScaledValue(data, position), gains);
 }
 #endif
 
@@ -125,21 +135,10 @@ MIX_KERNEL void MixRampSse2(float* out, const int16_t* data, int32_t last_entry,
         position += delta;
         const __m128d gains0 = _mm_add_pd(start, _mm_mul_pd(_mm_set1_pd(k), steps));
         const __m128d gains1 = _mm_add_pd(start, _mm_mul_pd(_mm_set1_pd(k + 1), steps));
-        float* o = out + 2 * k;
-        const __m128 values = _mm_loadu_ps(o);
-        const __m128d sum0 = _mm_add_pd(_mm_cvtps_pd(values), _mm_mul_pd(_mm_set1_pd(s0), gains0));
-        const __m128d sum1 =
-            _mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(values, values)), _mm_mul_pd(_mm_set1_pd(s1), gains1));
-        _mm_storeu_ps(o, _mm_movelh_ps(_mm_cvtpd_ps(sum0), _mm_cvtpd_ps(sum1)));
+        AddTwoFrames(out + 2 * k, s0, gains0, s1, gains1);
     }
-    if (k < frames) {
-        __m64* o = reinterpret_cast<__m64*>(out + 2 * k);
-        const __m128d gains = _mm_add_pd(start, _mm_mul_pd(_mm_set1_pd(k), steps));
-        const __m128 values = _mm_loadl_pi(_mm_setzero_ps(), o);
-        const __m128d sum =
-            _mm_add_pd(_mm_cvtps_pd(values), _mm_mul_pd(_mm_set1_pd(ScaledValue(data, position)), gains));
-        _mm_storel_pi(o, _mm_cvtpd_ps(sum));
-    }
+    if (k < frames)
+        AddOneFrame(out + 2 * k, ScaledValue(data, position), _mm_add_pd(start, _mm_mul_pd(_mm_set1_pd(k), steps)));
     end_gains[0] = (gl + frames * step_left) * 2147483648.0;
     end_gains[1] = (gr + frames * step_right) * 2147483648.0;
 }

@@ -1,9 +1,7 @@
-// Offline rendering and the controls. The preparation, the position queries
-// and where a pass ends, on hand-made modules; then each control against plain
-// offline rendering: a seek equals the rendering from the start cut there; a
-// muted channel equals the song without its cells; full volume changes no bit;
-// passes end at the frames the song's timing gives; song information as the
-// file has it.
+// Offline rendering and the controls. The preparation, the position queries and where a pass ends, on hand-made
+// modules; then each control against plain offline rendering: a seek equals the rendering from the start cut there;
+// a muted channel equals the song without its cells; full volume changes no bit; passes end at the frames the song's
+// timing gives; song information as the file has it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>

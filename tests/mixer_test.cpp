@@ -1,11 +1,8 @@
-// The voice mixer against the plain one-frame-at-a-time mixer, bit for bit,
-// for every kernel variant, over many random voice states: every loop mode,
-// short loops stored repeated, positions anywhere a voice can be, steps from
-// tiny to far beyond the loop, ramps running, planned or retargeted, silent
-// voices that may skip their runs, ramp settings, call lengths, calls cut in
-// two and muted slots; and AdvanceVoices (a seek and muted channels rely on
-// it) leaving each voice as the mixer does. Also the 16-bit conversion
-// variants and the ramp-sum shortcut.
+// The voice mixer against the plain one-frame-at-a-time mixer, bit for bit, for every kernel variant, over many
+// random voice states: every loop mode, short loops stored repeated, positions anywhere a voice can be, steps tiny to
+// far beyond the loop, ramps running, planned or retargeted, silent voices that may skip their runs, ramp settings,
+// call lengths, calls cut in two and muted slots; and AdvanceVoices (a seek and muted channels rely on it) leaving
+// each voice as the mixer does. Also the 16-bit conversion variants and the ramp-sum shortcut.
 #include <gtest/gtest.h>
 #include <math.h>
 #include <string.h>
